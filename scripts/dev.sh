@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Set-up, build and run or test the recorder on Debian 12.
+#   scripts/dev.sh run    install what is missing, build, start the recorder
+#   scripts/dev.sh test   install what is missing, build, run every test
+# Environment: BUILD_DIR (default build), TALLYRO_WERROR / TALLYRO_SANITIZE (ON/OFF).
+set -euo pipefail
+
+mode=${1:-}
+case "$mode" in
+  run|test) ;;
+  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+esac
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+
+bash "$root/scripts/install-deps.sh"
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTALLYRO_WERROR="${TALLYRO_WERROR:-OFF}" -DTALLYRO_SANITIZE="${TALLYRO_SANITIZE:-OFF}" >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+if [ "$mode" = run ]; then
+  exec "$build/app/tallyronet-recorder"
+fi
+
+# Tests that need a display get a private X server.
+export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:-}"
+cd "$build"
+xvfb-run -a -s "-screen 0 1600x1200x24" ctest --output-on-failure --timeout 600

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+
+// One recorded page request and the checks the service runs for it.
+// All fields are text; an unset field is empty.
+struct RecordedStep
+{
+    QString url;
+    QString postdata; // request body, one character per byte; empty for a GET
+    QString keywords;
+    QString errors;
+    QString timeout; // empty reads as "30"
+    QString ping;    // "N" or "Y"; empty reads as "N"
+    QString cookies;
+    QString httpuser;
+    QString httppass;
+    QString label;
+
+    // "P" for a step with a body, "G" otherwise.
+    QString method() const { return postdata.isEmpty() ? QStringLiteral("G") : QStringLiteral("P"); }
+    QString timeoutOrDefault() const { return timeout.isEmpty() ? QStringLiteral("30") : timeout; }
+    QString pingOrDefault() const { return ping.isEmpty() ? QStringLiteral("N") : ping; }
+
+    friend bool operator==(const RecordedStep&, const RecordedStep&) = default;
+};
+
+// The fields the step editor shows and writes back (everything but url and postdata).
+struct StepSettings
+{
+    QString keywords;
+    QString errors;
+    QString cookies;
+    QString timeout;
+    QString ping;
+    QString httpuser;
+    QString httppass;
+    QString label;
+
+    friend bool operator==(const StepSettings&, const StepSettings&) = default;
+};

@@ -1,0 +1,116 @@
+#include "StepStore.h"
+
+StepStore::StepStore(QObject* parent) : QObject(parent) {}
+
+bool StepStore::isWebAddress(const QString& url)
+{
+    const QString scheme = url.left(4).toUpper();
+    return scheme == QLatin1String("HTTP") || scheme == QLatin1String("FTP:");
+}
+
+StepStore::AddResult StepStore::addURL(const QString& URL, const QString& PD, const QString& sKeywords,
+                                       const QString& sErrors, const QString& sCookies,
+                                       const QString& sHttpUser, const QString& sHttpPass,
+                                       const QString& sTimeout, const QString& sPing, const QString& sLabel)
+{
+    if (!isWebAddress(URL))
+        return AddResult::NotWebAddress;
+    if (m_steps.size() >= capacity)
+        return AddResult::StoreFull;
+    if (!notExistURL(URL, PD))
+        return AddResult::Duplicate;
+
+    RecordedStep step;
+    step.url = URL;
+    step.postdata = PD;
+    step.keywords = sKeywords;
+    step.errors = sErrors;
+    step.cookies = sCookies;
+    step.timeout = sTimeout;
+    step.ping = sPing;
+    step.httpuser = sHttpUser;
+    step.httppass = sHttpPass;
+    step.label = sLabel;
+    m_steps.append(step);
+    m_currentStep = m_steps.size() - 1;
+    emit stepAdded(m_currentStep);
+    emit changed();
+    return AddResult::Added;
+}
+
+bool StepStore::notExistURL(const QString& U, const QString& P) const
+{
+    if (m_allowDuplicates)
+        return true;
+    for (const RecordedStep& step : m_steps) {
+        if (step.url == U && step.postdata == P)
+            return false;
+    }
+    return true;
+}
+
+bool StepStore::haveDuplicateURLs() const
+{
+    for (qsizetype i = 0; i < m_steps.size(); ++i) {
+        for (qsizetype j = i + 1; j < m_steps.size(); ++j) {
+            if (m_steps[j].url == m_steps[i].url && m_steps[j].postdata == m_steps[i].postdata)
+                return true;
+        }
+    }
+    return false;
+}
+
+int StepStore::deleteItem(int p)
+{
+    if (m_steps.size() < 2) {
+        clearitems();
+        return -1;
+    }
+    if (p < 0 || p >= m_steps.size())
+        return m_currentStep;
+
+    // The step goes whole, so every remaining step keeps its own fields. Afterwards
+    // the first line is selected: the old first step, or its successor when the first
+    // step was deleted. The lock keeps the view from committing the shown fields
+    // into a step while lines move.
+    m_commitLock = true;
+    m_steps.removeAt(p);
+    emit stepRemoved(p);
+    m_currentStep = 0;
+    emit selectionRequested(0);
+    m_commitLock = false;
+    emit changed();
+    return 0;
+}
+
+void StepStore::clearitems()
+{
+    m_steps.clear();
+    emit cleared();
+    emit changed();
+}
+
+void StepStore::setSettings(int pos, const StepSettings& s)
+{
+    if (pos < 0 || pos >= m_steps.size())
+        return;
+    RecordedStep& step = m_steps[pos];
+    const RecordedStep before = step;
+    step.keywords = s.keywords;
+    step.errors = s.errors;
+    step.cookies = s.cookies;
+    step.timeout = s.timeout;
+    step.ping = s.ping;
+    step.httpuser = s.httpuser;
+    step.httppass = s.httppass;
+    step.label = s.label;
+    if (!(before == step))
+        emit changed();
+}
+
+StepSettings StepStore::settings(int pos) const
+{
+    const RecordedStep& step = m_steps.at(pos);
+    return {step.keywords, step.errors, step.cookies, step.timeout,
+            step.ping,     step.httpuser, step.httppass, step.label};
+}
