@@ -1,0 +1,424 @@
+#include "frmControlPanel.h"
+
+#include "RecorderCommands.h"
+#include "Twips.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
+
+#include <limits>
+
+namespace {
+
+// Design client area of the window, in twips.
+constexpr int designWidth = 6345;
+constexpr int designHeight = 9495;
+constexpr int fieldRowHeight = 660;
+
+// Sets a text box's text without losing characters beyond its typing limit: the
+// limit is for typing, a stored value longer than it stays whole.
+void setLimitedText(QLineEdit* edit, int limit, const QString& text)
+{
+    edit->setMaxLength(std::max(limit, static_cast<int>(text.size())));
+    edit->setText(text);
+}
+
+constexpr int noLimit = std::numeric_limits<int>::max();
+
+} // namespace
+
+frmControlPanel::frmControlPanel(QWidget* parent) : QWidget(parent, Qt::Window)
+{
+    setObjectName(QStringLiteral("frmControlPanel"));
+    setWindowTitle(QStringLiteral("Control Panel"));
+    buildControls();
+
+    connect(&m_store, &StepStore::stepAdded, this, &frmControlPanel::onStepAdded);
+    connect(&m_store, &StepStore::stepRemoved, this, &frmControlPanel::onStepRemoved);
+    connect(&m_store, &StepStore::cleared, this, &frmControlPanel::onCleared);
+    connect(&m_store, &StepStore::selectionRequested, this, &frmControlPanel::onSelectionRequested);
+    connect(m_cAllowDuplicates, &QCheckBox::toggled, &m_store, &StepStore::setAllowDuplicates);
+
+    // Window load state.
+    m_store.setCurrentStep(0);
+    m_cmbPing->setCurrentIndex(0);
+}
+
+frmControlPanel::~frmControlPanel() = default;
+
+QFrame* frmControlPanel::addFieldFrame(const QString& caption, QWidget* field, const QRect& frameTwips,
+                                       int fieldHeight)
+{
+    auto* frame = new QFrame(this);
+    frame->setFrameShape(QFrame::Box);
+    frame->setFrameShadow(QFrame::Sunken);
+    twips::place(frame, frameTwips);
+    auto* label = new QLabel(caption, frame);
+    twips::place(label, QRect(120, 30, frameTwips.width() - 240, 225));
+    field->setParent(frame);
+    twips::place(field, QRect(120, 255, frameTwips.width() - 240, fieldHeight));
+    return frame;
+}
+
+void frmControlPanel::buildControls()
+{
+    resize(twips::toPixels(designWidth, logicalDpiX()), twips::toPixels(designHeight, logicalDpiY()));
+
+    m_recordedItems = new QListWidget;
+    m_recordedItems->setObjectName(QStringLiteral("recordedItems"));
+    m_recordedItems->setToolTip(QStringLiteral("Double-click to view the complete URL for this step"));
+    m_recordedItems->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_listFrame = addFieldFrame(QStringLiteral("Recorded URLs"), m_recordedItems, QRect(120, 60, 5655, 2535), 2160);
+
+    auto* heading = new QLabel(QStringLiteral("Step Details"), this);
+    QFont headingFont = heading->font();
+    headingFont.setBold(true);
+    headingFont.setUnderline(true);
+    heading->setFont(headingFont);
+    twips::place(heading, QRect(120, 2760, 1800, 285));
+
+    auto makeEdit = [](const char* name, int limit) {
+        auto* edit = new QLineEdit;
+        edit->setObjectName(QString::fromLatin1(name));
+        edit->setMaxLength(limit);
+        return edit;
+    };
+    m_txtLabel = makeEdit("txtLabel", 50);
+    addFieldFrame(QStringLiteral("Label"), m_txtLabel, QRect(2040, 2640, 3735, fieldRowHeight), 315);
+    m_txtHTTPUser = makeEdit("txtHTTPUser", 50);
+    addFieldFrame(QStringLiteral("Username"), m_txtHTTPUser, QRect(120, 3360, 2790, fieldRowHeight), 315);
+    m_txtHTTPpass = makeEdit("txtHTTPpass", 50);
+    m_txtHTTPpass->setEchoMode(QLineEdit::Password);
+    addFieldFrame(QStringLiteral("Password"), m_txtHTTPpass, QRect(2985, 3360, 2790, fieldRowHeight), 315);
+    m_txtKeywords = makeEdit("txtKeywords", 250);
+    addFieldFrame(QStringLiteral("Alert me if the following keywords are not found"), m_txtKeywords,
+                  QRect(120, 4080, 5655, fieldRowHeight), 315);
+    m_txtErrors = makeEdit("txtErrors", 250);
+    addFieldFrame(QStringLiteral("Alert me if the following keywords are found"), m_txtErrors,
+                  QRect(120, 4800, 5655, fieldRowHeight), 315);
+    m_txtCookies = makeEdit("txtCookies", noLimit);
+    addFieldFrame(QStringLiteral("Cookies"), m_txtCookies, QRect(120, 5520, 5655, fieldRowHeight), 315);
+
+    m_txtPostData = new QPlainTextEdit;
+    m_txtPostData->setObjectName(QStringLiteral("txtPostData"));
+    m_txtPostData->setReadOnly(true);
+    m_txtPostData->setEnabled(false);
+    m_postDataFrame =
+        addFieldFrame(QStringLiteral("PostData"), m_txtPostData, QRect(120, 6240, 5655, 1980), 1605);
+
+    m_cmbPing = new QComboBox;
+    m_cmbPing->setObjectName(QStringLiteral("cmbPing"));
+    m_cmbPing->addItems({QStringLiteral("N"), QStringLiteral("Y")});
+    addFieldFrame(QStringLiteral("Ping"), m_cmbPing, QRect(120, 8340, 1065, fieldRowHeight), 315);
+    m_txtTimeout = makeEdit("txtTimeout", noLimit);
+    m_txtTimeout->setText(QStringLiteral("30"));
+    addFieldFrame(QStringLiteral("Timeout"), m_txtTimeout, QRect(1260, 8340, 1065, fieldRowHeight), 315);
+
+    auto* hint = new QLabel(QStringLiteral("(To remove a track - use DEL key)"), this);
+    hint->setWordWrap(true);
+    twips::place(hint, QRect(2400, 8460, 2040, 480));
+
+    m_Command3 = new QPushButton(QStringLiteral("Save && Close"), this);
+    m_Command3->setObjectName(QStringLiteral("Command3"));
+    twips::place(m_Command3, QRect(4560, 8520, 1215, 435));
+    connect(m_Command3, &QPushButton::clicked, this, &frmControlPanel::Command3_Click);
+
+    m_cAllowDuplicates = new QCheckBox(this);
+    m_cAllowDuplicates->setObjectName(QStringLiteral("cAllowDuplicates"));
+    m_cAllowDuplicates->hide();
+
+    QWidget* tabOrder[] = {m_txtLabel,  m_txtHTTPUser, m_txtHTTPpass, m_txtKeywords, m_txtErrors, m_txtCookies,
+                           m_txtPostData, m_cmbPing,   m_txtTimeout,  m_Command3,    m_recordedItems};
+    for (size_t i = 0; i + 1 < std::size(tabOrder); ++i)
+        setTabOrder(tabOrder[i], tabOrder[i + 1]);
+
+    // The ping list has no key handling of its own; it forwards like the text
+    // boxes, so that each key still reaches the shortcut table once.
+    const QList<QWidget*> forwarding{m_txtKeywords, m_txtErrors,   m_txtCookies,  m_txtTimeout,    m_txtLabel,
+                                     m_txtHTTPUser, m_txtHTTPpass, m_cmbPing,     m_recordedItems};
+    for (QWidget* control : forwarding) {
+        m_forwarding.insert(control);
+        control->installEventFilter(this);
+    }
+
+    connect(m_recordedItems, &QListWidget::currentRowChanged, this, [this] {
+        if (!m_listSync)
+            recordedItems_Click();
+    });
+    connect(m_recordedItems, &QListWidget::itemDoubleClicked, this, &frmControlPanel::showSelectedUrl);
+}
+
+StepStore::AddResult frmControlPanel::addURL(const QString& URL, const QString& PD, const QString& sKeywords,
+                                             const QString& sErrors, const QString& sCookies,
+                                             const QString& sHttpUser, const QString& sHttpPass,
+                                             const QString& sTimeout, const QString& sPing,
+                                             const QString& sLabel)
+{
+    const auto result =
+        m_store.addURL(URL, PD, sKeywords, sErrors, sCookies, sHttpUser, sHttpPass, sTimeout, sPing, sLabel);
+    if (result == StepStore::AddResult::StoreFull) {
+        QMessageBox box(QMessageBox::Critical, StepStore::fullStoreTitle(), StepStore::fullStoreMessage(),
+                        QMessageBox::Ok, isVisible() ? this : nullptr);
+        box.exec();
+    }
+    return result;
+}
+
+int frmControlPanel::selectedLine() const
+{
+    return m_recordedItems->currentRow();
+}
+
+void frmControlPanel::recordedItems_Click()
+{
+    const int newIndex = m_recordedItems->currentRow();
+    if (!m_store.commitLock())
+        commitFields();
+    if (newIndex >= 0)
+        loadStep(newIndex);
+}
+
+void frmControlPanel::selectLine(int row)
+{
+    m_listSync = true;
+    if (row < 0)
+        m_recordedItems->setCurrentRow(-1);
+    else
+        m_recordedItems->setCurrentRow(row);
+    m_listSync = false;
+    recordedItems_Click();
+}
+
+void frmControlPanel::commitFields()
+{
+    StepSettings s;
+    s.keywords = m_txtKeywords->text();
+    s.errors = m_txtErrors->text();
+    s.cookies = m_txtCookies->text();
+    s.timeout = m_txtTimeout->text();
+    s.ping = m_cmbPing->currentText();
+    s.httpuser = m_txtHTTPUser->text();
+    s.httppass = m_txtHTTPpass->text();
+    s.label = m_txtLabel->text();
+    m_store.setSettings(m_store.currentStep(), s);
+}
+
+void frmControlPanel::loadStep(int pos)
+{
+    if (pos >= m_store.count())
+        return;
+    setFieldsFrom(m_store.at(pos), m_store.at(pos).ping);
+    m_store.setCurrentStep(pos);
+}
+
+void frmControlPanel::setFieldsFrom(const RecordedStep& step, const QString& rawPing)
+{
+    setLimitedText(m_txtLabel, 50, step.label);
+    setLimitedText(m_txtHTTPUser, 50, step.httpuser);
+    setLimitedText(m_txtHTTPpass, 50, step.httppass);
+    m_txtPostData->setPlainText(step.postdata);
+    setLimitedText(m_txtKeywords, 250, step.keywords);
+    setLimitedText(m_txtErrors, 250, step.errors);
+    m_txtCookies->setText(step.cookies);
+    m_txtTimeout->setText(step.timeoutOrDefault());
+    m_cmbPing->setCurrentIndex(rawPing == QLatin1String("Y") ? 1 : 0);
+}
+
+void frmControlPanel::emptyFields()
+{
+    for (QLineEdit* edit : {m_txtKeywords, m_txtErrors, m_txtCookies, m_txtTimeout, m_txtHTTPUser,
+                            m_txtHTTPpass, m_txtLabel})
+        edit->clear();
+    m_txtPostData->clear();
+    m_cmbPing->setCurrentIndex(0);
+}
+
+void frmControlPanel::deleteItem()
+{
+    const int p = m_recordedItems->currentRow();
+    if (p < 0 && m_store.count() >= 2)
+        return; // nothing selected: nothing to delete
+    m_store.deleteItem(p);
+}
+
+void frmControlPanel::onStepAdded(int pos)
+{
+    m_listSync = true;
+    m_recordedItems->insertItem(pos, m_store.at(pos).url);
+    m_listSync = false;
+}
+
+void frmControlPanel::onStepRemoved(int pos)
+{
+    m_listSync = true;
+    delete m_recordedItems->takeItem(pos);
+    m_listSync = false;
+}
+
+void frmControlPanel::onCleared()
+{
+    emptyFields();
+    m_listSync = true;
+    m_recordedItems->clear();
+    m_listSync = false;
+}
+
+void frmControlPanel::onSelectionRequested(int pos)
+{
+    selectLine(pos);
+}
+
+void frmControlPanel::Command3_Click()
+{
+    recordedItems_Click();
+    hide();
+}
+
+bool frmControlPanel::dispatchShortcut(int charCode)
+{
+    switch (charCode) {
+    case 13:
+    case 27:
+        Command3_Click();
+        return true;
+    default:
+        break;
+    }
+    if (!m_commands)
+        return false;
+    switch (charCode) {
+    case 26:
+        m_commands->lblStepBack_Click();
+        return true;
+    case 14:
+        m_commands->lblSkip_Click();
+        return true;
+    case 16:
+        m_commands->Label2_Click();
+        return true;
+    case 23:
+        m_commands->lblRestart_Click();
+        return true;
+    case 21:
+        m_commands->lblUpload_Click();
+        return true;
+    default:
+        return false;
+    }
+}
+
+int frmControlPanel::charCodeOf(int key, Qt::KeyboardModifiers modifiers, const QString& text)
+{
+    if (key == Qt::Key_Return || key == Qt::Key_Enter)
+        return 13;
+    if (key == Qt::Key_Escape)
+        return 27;
+    const bool ctrl = modifiers.testFlag(Qt::ControlModifier) && !modifiers.testFlag(Qt::AltModifier) &&
+                      !modifiers.testFlag(Qt::MetaModifier);
+    if (ctrl && key >= Qt::Key_A && key <= Qt::Key_Z)
+        return key - Qt::Key_A + 1;
+    if (ctrl || text.isEmpty())
+        return 0;
+    return text.at(0).unicode();
+}
+
+void frmControlPanel::copySelectedUrl()
+{
+    const QListWidgetItem* item = m_recordedItems->currentItem();
+    QGuiApplication::clipboard()->clear();
+    QGuiApplication::clipboard()->setText(item ? item->text() : QString());
+}
+
+void frmControlPanel::showSelectedUrl()
+{
+    recordedItems_Click();
+    const QListWidgetItem* item = m_recordedItems->currentItem();
+    const QString url = item ? item->text() : QString();
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Recorded URL"), url, QMessageBox::Ok, this);
+    box.exec();
+    copySelectedUrl();
+}
+
+bool frmControlPanel::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() != QEvent::KeyPress || !m_forwarding.contains(watched))
+        return QWidget::eventFilter(watched, event);
+
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (watched == m_recordedItems) {
+        if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
+            deleteItem();
+            return true;
+        }
+        if (key->key() == Qt::Key_C && key->modifiers() == Qt::ControlModifier) {
+            copySelectedUrl();
+            return true;
+        }
+    }
+    dispatchShortcut(charCodeOf(key->key(), key->modifiers(), key->text()));
+    return false; // the control still handles the key as usual
+}
+
+void frmControlPanel::keyPressEvent(QKeyEvent* event)
+{
+    // Keys that a forwarding control did not take arrive here too; they were
+    // dispatched there already.
+    const QWidget* focus = QApplication::focusWidget();
+    if (!focus || !m_forwarding.contains(const_cast<QWidget*>(focus)))
+        dispatchShortcut(charCodeOf(event->key(), event->modifiers(), event->text()));
+    QWidget::keyPressEvent(event);
+}
+
+void frmControlPanel::closeEvent(QCloseEvent* event)
+{
+    if (m_programEnding) {
+        event->accept();
+        return;
+    }
+    // Closing by the user only hides the window: its steps and fields stay.
+    event->ignore();
+    hide();
+}
+
+void frmControlPanel::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow())
+        QTimer::singleShot(0, this, &frmControlPanel::hideIfFocusLeft);
+}
+
+void frmControlPanel::hideIfFocusLeft()
+{
+    if (!isVisible() || isActiveWindow())
+        return;
+    // A message box or dialog of this window keeps it.
+    for (QWidget* w = QApplication::activeWindow(); w; w = w->parentWidget()) {
+        if (w == this)
+            return;
+    }
+    if (QApplication::activeModalWidget())
+        return;
+    hide();
+}
+
+void frmControlPanel::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    const EditorWidths w = editorWidthsForWindow(twips::fromPixels(frameGeometry().width(), logicalDpiX()));
+    twips::setWidth(m_listFrame, w.listFrame);
+    twips::setWidth(m_recordedItems, w.list);
+    twips::setWidth(m_postDataFrame, w.postDataFrame);
+    twips::setWidth(m_txtPostData, w.postData);
+}

@@ -1,0 +1,109 @@
+#pragma once
+
+#include "StepStore.h"
+
+#include <QSet>
+#include <QWidget>
+
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class RecorderCommands;
+
+// The step editor ("Control Panel"): lists the recorded steps by address and shows
+// one step's monitoring settings. Edits reach a step only at a commit: every
+// selection change (and the explicit callers) first writes the fields into the
+// step at currentStep, then loads the newly selected step.
+class frmControlPanel : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit frmControlPanel(QWidget* parent = nullptr);
+    ~frmControlPanel() override;
+
+    StepStore& store() { return m_store; }
+    const StepStore& store() const { return m_store; }
+
+    // Where the shortcut keys send the main window's commands; may stay unset.
+    void setCommands(RecorderCommands* commands) { m_commands = commands; }
+
+    // Adds a step through the store and reports a full store to the user.
+    StepStore::AddResult addURL(const QString& URL, const QString& PD, const QString& sKeywords = {},
+                                const QString& sErrors = {}, const QString& sCookies = {},
+                                const QString& sHttpUser = {}, const QString& sHttpPass = {},
+                                const QString& sTimeout = {}, const QString& sPing = {},
+                                const QString& sLabel = {});
+
+    // Commit the fields into currentStep, then load the selected step.
+    void recordedItems_Click();
+    // Selects a line and runs the commit-and-load once (-1 selects nothing).
+    void selectLine(int row);
+    int selectedLine() const;
+    // Deletes the selected step (Delete key, Skip step).
+    void deleteItem();
+    void clearitems() { m_store.clearitems(); }
+    // Save & Close.
+    void Command3_Click();
+    // Runs the command bound to a typed character; true when one ran.
+    bool dispatchShortcut(int charCode);
+
+    // Mirrors the main window's "Allow duplicate URLs" option.
+    QCheckBox* cAllowDuplicates() const { return m_cAllowDuplicates; }
+
+    // Fields that other windows fill directly (import, recording).
+    QLineEdit* txtLabel() const { return m_txtLabel; }
+    void setFieldsFrom(const RecordedStep& step, const QString& rawPing);
+
+    // While set, a close request closes for real instead of hiding (program end).
+    void setProgramEnding(bool ending) { m_programEnding = ending; }
+
+    // Character code a key press types for the shortcut table (0: none).
+    static int charCodeOf(int key, Qt::KeyboardModifiers modifiers, const QString& text);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void buildControls();
+    QFrame* addFieldFrame(const QString& caption, QWidget* field, const QRect& frameTwips, int fieldHeight);
+    void commitFields();
+    void loadStep(int pos);
+    void emptyFields();
+    void copySelectedUrl();
+    void showSelectedUrl();
+    void hideIfFocusLeft();
+    void onStepAdded(int pos);
+    void onStepRemoved(int pos);
+    void onCleared();
+    void onSelectionRequested(int pos);
+
+    StepStore m_store;
+    RecorderCommands* m_commands = nullptr;
+    bool m_listSync = false; // list maintenance, not a user selection
+    bool m_programEnding = false;
+
+    QFrame* m_listFrame = nullptr;
+    QListWidget* m_recordedItems = nullptr;
+    QLineEdit* m_txtLabel = nullptr;
+    QLineEdit* m_txtHTTPUser = nullptr;
+    QLineEdit* m_txtHTTPpass = nullptr;
+    QLineEdit* m_txtKeywords = nullptr;
+    QLineEdit* m_txtErrors = nullptr;
+    QLineEdit* m_txtCookies = nullptr;
+    QFrame* m_postDataFrame = nullptr;
+    QPlainTextEdit* m_txtPostData = nullptr;
+    QComboBox* m_cmbPing = nullptr;
+    QLineEdit* m_txtTimeout = nullptr;
+    QPushButton* m_Command3 = nullptr;
+    QCheckBox* m_cAllowDuplicates = nullptr;
+    QSet<QObject*> m_forwarding; // controls whose typed characters reach dispatchShortcut
+};

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+// Percent-encoding of the free-text step fields in the transaction file.
+//
+// escapeSymbols keeps letters, digits and the marks ":/.?=_-$(){}~" as they are,
+// turns the space into "+" and every other character into "%" and the two
+// upper-case hex digits of its code-page byte; a single trailing "%00" is
+// dropped. URLDecode reverses it. Both handle texts of any length.
+
+QString escapeSymbols(const QString& sRawURL);
+
+// Returns the empty text when a "%" is followed by two characters that are not
+// both hex digits; a "%" followed by fewer than two characters is kept as is.
+QString URLDecode(const QString& sEncodedURL);

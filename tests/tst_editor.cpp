@@ -1,0 +1,450 @@
+#include "MessageBoxCatcher.h"
+#include "RecorderCommands.h"
+#include "Twips.h"
+#include "frmControlPanel.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTest>
+
+namespace {
+
+struct CountingCommands : RecorderCommands
+{
+    QStringList ran;
+    void lblStepBack_Click() override { ran << QStringLiteral("stepBack"); }
+    void lblSkip_Click() override { ran << QStringLiteral("skip"); }
+    void Label2_Click() override { ran << QStringLiteral("play"); }
+    void lblRestart_Click() override { ran << QStringLiteral("reset"); }
+    void lblUpload_Click() override { ran << QStringLiteral("upload"); }
+};
+
+template <typename T> T* child(QWidget& w, const char* name)
+{
+    auto* c = w.findChild<T*>(QString::fromLatin1(name));
+    if (!c)
+        qFatal("no control %s", name);
+    return c;
+}
+
+// Three steps with distinct settings, shown in a visible editor.
+struct Fixture
+{
+    frmControlPanel editor;
+    CountingCommands commands;
+    Fixture(int steps = 3)
+    {
+        editor.setCommands(&commands);
+        for (int i = 0; i < steps; ++i) {
+            const QString n = QString::number(i);
+            editor.addURL(QStringLiteral("http://site.test/p") + n, i == 1 ? QStringLiteral("a=1&b=2") : QString(),
+                          QStringLiteral("kw") + n, QStringLiteral("err") + n, QStringLiteral("c=") + n,
+                          QStringLiteral("u") + n, QStringLiteral("pw") + n, QString::number(40 + i),
+                          QStringLiteral("Y"), QStringLiteral("Label ") + n);
+        }
+        // As after an import: the fields show the last step, which is selected,
+        // so the list's first selection commits nothing foreign.
+        if (steps > 0) {
+            editor.setFieldsFrom(editor.store().at(steps - 1), editor.store().at(steps - 1).ping);
+            editor.selectLine(steps - 1);
+        }
+        editor.show();
+        if (!QTest::qWaitForWindowExposed(&editor))
+            qFatal("the editor window was not exposed");
+    }
+    QLineEdit* edit(const char* name) { return child<QLineEdit>(editor, name); }
+    QListWidget* list() { return child<QListWidget>(editor, "recordedItems"); }
+    QComboBox* ping() { return child<QComboBox>(editor, "cmbPing"); }
+};
+
+} // namespace
+
+class TestEditor : public QObject
+{
+    Q_OBJECT
+private slots:
+    void controls();
+    void editsReachAStepOnlyAtTheNextCommit();
+    void closingDoesNotCommit();
+    void newStepTakesOverShownSettings();
+    void loadDefaults_data();
+    void loadDefaults();
+    void deletionKeepsSelectionFieldsAndCurrentStepTogether_data();
+    void deletionKeepsSelectionFieldsAndCurrentStepTogether();
+    void deletingTheLastStepEmptiesTheFields();
+    void longValuesSurviveTheTypingLimit();
+    void keyboardDispatch_data();
+    void keyboardDispatch();
+    void deleteAndCopyKeysInTheList();
+    void doubleClickShowsAndCopiesTheUrl();
+    void fullStoreIsReported();
+    void closeButtonHidesButProgramEndCloses();
+    void focusLossHides();
+    void resizeRule_data();
+    void resizeRule();
+    void shrinkingNarrowsListAndPostDataOnly();
+};
+
+void TestEditor::controls()
+{
+    frmControlPanel editor;
+    QCOMPARE(editor.windowTitle(), QStringLiteral("Control Panel"));
+    QCOMPARE(child<QLineEdit>(editor, "txtLabel")->maxLength(), 50);
+    QCOMPARE(child<QLineEdit>(editor, "txtHTTPpass")->echoMode(), QLineEdit::Password);
+    QCOMPARE(child<QLineEdit>(editor, "txtKeywords")->maxLength(), 250);
+    QCOMPARE(child<QLineEdit>(editor, "txtTimeout")->text(), QStringLiteral("30"));
+    QVERIFY(!child<QPlainTextEdit>(editor, "txtPostData")->isEnabled());
+    auto* ping = child<QComboBox>(editor, "cmbPing");
+    QCOMPARE(ping->count(), 2);
+    QCOMPARE(ping->currentText(), QStringLiteral("N"));
+    QCOMPARE(ping->itemText(1), QStringLiteral("Y"));
+    QVERIFY(!editor.isVisible());
+    // Tab order of the named controls.
+    const QStringList expected{"txtLabel",    "txtHTTPUser", "txtHTTPpass", "txtKeywords",
+                               "txtErrors",   "txtCookies",  "txtPostData", "cmbPing",
+                               "txtTimeout",  "Command3",    "recordedItems"};
+    QStringList order;
+    QWidget* w = child<QLineEdit>(editor, "txtLabel");
+    for (int i = 0; i < 200 && order.size() < expected.size(); ++i, w = w->nextInFocusChain()) {
+        if (expected.contains(w->objectName()) && !order.contains(w->objectName()))
+            order << w->objectName();
+    }
+    QCOMPARE(order, expected);
+}
+
+void TestEditor::editsReachAStepOnlyAtTheNextCommit()
+{
+    Fixture f;
+    f.list()->setCurrentRow(1);
+    QCOMPARE(f.edit("txtKeywords")->text(), QStringLiteral("kw1"));
+    f.edit("txtKeywords")->setText(QStringLiteral("typed"));
+    QCOMPARE(f.editor.store().at(1).keywords, QStringLiteral("kw1"));
+    f.list()->setCurrentRow(2);
+    QCOMPARE(f.editor.store().at(1).keywords, QStringLiteral("typed"));
+    QCOMPARE(f.edit("txtKeywords")->text(), QStringLiteral("kw2"));
+    QCOMPARE(f.editor.store().currentStep(), 2);
+    QCOMPARE(child<QPlainTextEdit>(f.editor, "txtPostData")->toPlainText(), QString());
+    f.list()->setCurrentRow(1);
+    QCOMPARE(child<QPlainTextEdit>(f.editor, "txtPostData")->toPlainText(), QStringLiteral("a=1&b=2"));
+}
+
+void TestEditor::closingDoesNotCommit()
+{
+    Fixture f;
+    f.list()->setCurrentRow(1);
+    f.edit("txtCookies")->setText(QStringLiteral("late"));
+    f.editor.close();
+    QVERIFY(!f.editor.isVisible());
+    QCOMPARE(f.editor.store().at(1).cookies, QStringLiteral("c=1"));
+    f.editor.show();
+    f.list()->setCurrentRow(0);
+    QCOMPARE(f.editor.store().at(1).cookies, QStringLiteral("late"));
+}
+
+void TestEditor::newStepTakesOverShownSettings()
+{
+    Fixture f;
+    f.list()->setCurrentRow(0);
+    f.edit("txtCookies")->setText(QStringLiteral("session=1"));
+    f.editor.addURL(QStringLiteral("http://site.test/new"), QString());
+    QCOMPARE(f.editor.store().currentStep(), 3);
+    QVERIFY(f.editor.store().at(3).cookies.isEmpty()); // nothing until the commit
+    f.editor.selectLine(3);
+    const RecordedStep& added = f.editor.store().at(3);
+    QCOMPARE(added.cookies, QStringLiteral("session=1"));
+    QCOMPARE(added.keywords, QStringLiteral("kw0"));
+    QCOMPARE(added.timeout, QStringLiteral("40"));
+    QCOMPARE(f.editor.store().at(0).cookies, QStringLiteral("c=0")); // the shown step kept its own
+}
+
+void TestEditor::loadDefaults_data()
+{
+    QTest::addColumn<QString>("timeout");
+    QTest::addColumn<QString>("ping");
+    QTest::addColumn<QString>("shownTimeout");
+    QTest::addColumn<QString>("shownPing");
+    QTest::newRow("empty") << "" << "" << "30" << "N";
+    QTest::newRow("set") << "12" << "Y" << "12" << "Y";
+    QTest::newRow("lower-case y") << "5" << "y" << "5" << "N";
+    QTest::newRow("free text timeout") << "abc" << "N" << "abc" << "N";
+}
+
+void TestEditor::loadDefaults()
+{
+    QFETCH(QString, timeout);
+    QFETCH(QString, ping);
+    QFETCH(QString, shownTimeout);
+    QFETCH(QString, shownPing);
+    Fixture f(0);
+    f.editor.addURL(QStringLiteral("http://a.test/"), QString(), {}, {}, {}, {}, {}, timeout, ping);
+    f.editor.addURL(QStringLiteral("http://b.test/"), QString());
+    f.editor.selectLine(0);
+    QCOMPARE(f.edit("txtTimeout")->text(), shownTimeout);
+    QCOMPARE(f.ping()->currentText(), shownPing);
+    f.editor.selectLine(1); // commits what is shown
+    QCOMPARE(f.editor.store().at(0).timeout, shownTimeout);
+    QCOMPARE(f.editor.store().at(0).ping, shownPing);
+}
+
+void TestEditor::deletionKeepsSelectionFieldsAndCurrentStepTogether_data()
+{
+    QTest::addColumn<int>("selected");
+    QTest::newRow("first") << 0;
+    QTest::newRow("middle") << 1;
+    QTest::newRow("last") << 2;
+}
+
+void TestEditor::deletionKeepsSelectionFieldsAndCurrentStepTogether()
+{
+    QFETCH(int, selected);
+    Fixture f;
+    f.list()->setCurrentRow(selected);
+    f.edit("txtKeywords")->setText(QStringLiteral("uncommitted"));
+    f.editor.deleteItem();
+
+    QCOMPARE(f.editor.store().count(), 2);
+    QCOMPARE(f.list()->count(), 2);
+    const int line = f.list()->currentRow();
+    QCOMPARE(line, 0);
+    QCOMPARE(f.editor.store().currentStep(), line);
+    const RecordedStep& shown = f.editor.store().at(line);
+    QCOMPARE(f.list()->item(line)->text(), shown.url);
+    QCOMPARE(f.edit("txtLabel")->text(), shown.label);
+    QCOMPARE(f.edit("txtKeywords")->text(), shown.keywords);
+    // Lines and steps stay aligned, and the uncommitted edit went nowhere.
+    for (int i = 0; i < 2; ++i) {
+        QCOMPARE(f.list()->item(i)->text(), f.editor.store().at(i).url);
+        QVERIFY(f.editor.store().at(i).keywords.startsWith(QLatin1String("kw")));
+    }
+    // The next edit lands in the highlighted step.
+    f.edit("txtErrors")->setText(QStringLiteral("next"));
+    f.editor.recordedItems_Click();
+    QCOMPARE(f.editor.store().at(line).errors, QStringLiteral("next"));
+}
+
+void TestEditor::deletingTheLastStepEmptiesTheFields()
+{
+    Fixture f(1);
+    f.editor.selectLine(0);
+    QCOMPARE(f.edit("txtLabel")->text(), QStringLiteral("Label 0"));
+    f.editor.deleteItem();
+    QCOMPARE(f.editor.store().count(), 0);
+    QCOMPARE(f.list()->count(), 0);
+    for (const char* name : {"txtLabel", "txtKeywords", "txtErrors", "txtCookies", "txtTimeout", "txtHTTPUser",
+                             "txtHTTPpass"})
+        QVERIFY2(f.edit(name)->text().isEmpty(), name);
+    QCOMPARE(f.ping()->currentText(), QStringLiteral("N"));
+}
+
+void TestEditor::longValuesSurviveTheTypingLimit()
+{
+    Fixture f(0);
+    const QString longLabel(80, QLatin1Char('L'));
+    const QString longKeywords(400, QLatin1Char('k'));
+    f.editor.addURL(QStringLiteral("http://a.test/"), QString(), longKeywords, {}, {}, {}, {}, {}, {}, longLabel);
+    f.editor.addURL(QStringLiteral("http://b.test/"), QString());
+    f.editor.selectLine(0);
+    f.editor.selectLine(1);
+    QCOMPARE(f.editor.store().at(0).label, longLabel);
+    QCOMPARE(f.editor.store().at(0).keywords, longKeywords);
+    // Typing stays limited to 50 characters in an empty label.
+    f.edit("txtLabel")->clear();
+    f.edit("txtLabel")->setFocus();
+    QTest::keyClicks(f.edit("txtLabel"), QString(60, QLatin1Char('x')));
+    QCOMPARE(f.edit("txtLabel")->text().size(), 50);
+}
+
+void TestEditor::keyboardDispatch_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<int>("modifiers");
+    QTest::addColumn<QString>("command"); // "save": Save & Close; "": nothing
+    const int ctrl = Qt::ControlModifier;
+    QTest::newRow("Ctrl+Z in keywords") << "txtKeywords" << int(Qt::Key_Z) << ctrl << "stepBack";
+    QTest::newRow("Ctrl+N in errors") << "txtErrors" << int(Qt::Key_N) << ctrl << "skip";
+    QTest::newRow("Ctrl+P in timeout") << "txtTimeout" << int(Qt::Key_P) << ctrl << "play";
+    QTest::newRow("Ctrl+W in cookies") << "txtCookies" << int(Qt::Key_W) << ctrl << "reset";
+    QTest::newRow("Ctrl+U in label") << "txtLabel" << int(Qt::Key_U) << ctrl << "upload";
+    QTest::newRow("Ctrl+P in password") << "txtHTTPpass" << int(Qt::Key_P) << ctrl << "play";
+    QTest::newRow("Ctrl+Z in list") << "recordedItems" << int(Qt::Key_Z) << ctrl << "stepBack";
+    QTest::newRow("Ctrl+U in ping") << "cmbPing" << int(Qt::Key_U) << ctrl << "upload";
+    QTest::newRow("Ctrl+W on button") << "Command3" << int(Qt::Key_W) << ctrl << "reset";
+    QTest::newRow("Enter in user") << "txtHTTPUser" << int(Qt::Key_Return) << 0 << "save";
+    QTest::newRow("keypad Enter in keywords") << "txtKeywords" << int(Qt::Key_Enter) << int(Qt::KeypadModifier)
+                                              << "save";
+    QTest::newRow("Esc in timeout") << "txtTimeout" << int(Qt::Key_Escape) << 0 << "save";
+    QTest::newRow("Enter in list") << "recordedItems" << int(Qt::Key_Return) << 0 << "save";
+    QTest::newRow("Esc in ping") << "cmbPing" << int(Qt::Key_Escape) << 0 << "save";
+    QTest::newRow("plain letter") << "txtKeywords" << int(Qt::Key_P) << 0 << "";
+    QTest::newRow("Ctrl+A") << "txtKeywords" << int(Qt::Key_A) << ctrl << "";
+    QTest::newRow("Ctrl+Alt+P") << "txtKeywords" << int(Qt::Key_P) << int(Qt::ControlModifier | Qt::AltModifier)
+                                << "";
+}
+
+void TestEditor::keyboardDispatch()
+{
+    QFETCH(QString, control);
+    QFETCH(int, key);
+    QFETCH(int, modifiers);
+    QFETCH(QString, command);
+    Fixture f;
+    f.editor.selectLine(0);
+    f.editor.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&f.editor));
+    auto* target = f.editor.findChild<QWidget*>(control);
+    QVERIFY(target);
+    target->setFocus();
+    QTRY_COMPARE(QApplication::focusWidget(), target);
+    f.edit("txtKeywords")->setText(QStringLiteral("typed before the key"));
+
+    QTest::keyClick(target, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+
+    if (command == QLatin1String("save")) {
+        QVERIFY(f.commands.ran.isEmpty());
+        QVERIFY(!f.editor.isVisible());
+        QCOMPARE(f.editor.store().at(0).keywords, QStringLiteral("typed before the key"));
+    } else if (command.isEmpty()) {
+        QVERIFY(f.commands.ran.isEmpty());
+        QVERIFY(f.editor.isVisible());
+    } else {
+        QCOMPARE(f.commands.ran, QStringList{command}); // exactly once
+        QVERIFY(f.editor.isVisible());
+    }
+}
+
+void TestEditor::deleteAndCopyKeysInTheList()
+{
+    Fixture f;
+    f.editor.selectLine(1);
+    f.list()->setFocus();
+    QTest::keyClick(f.list(), Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("http://site.test/p1"));
+    QTest::keyClick(f.list(), Qt::Key_Delete);
+    QCOMPARE(f.editor.store().count(), 2);
+    QCOMPARE(f.list()->item(0)->text(), QStringLiteral("http://site.test/p0"));
+    QCOMPARE(f.list()->item(1)->text(), QStringLiteral("http://site.test/p2"));
+    QVERIFY(f.commands.ran.isEmpty());
+}
+
+void TestEditor::doubleClickShowsAndCopiesTheUrl()
+{
+    Fixture f;
+    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+    f.list()->setCurrentRow(2);
+    f.edit("txtLabel")->setText(QStringLiteral("edited"));
+    MessageBoxCatcher boxes;
+    const QRect rect = f.list()->visualItemRect(f.list()->item(2));
+    // A real double-click: a click, then the double-click of the same press.
+    QTest::mouseClick(f.list()->viewport(), Qt::LeftButton, {}, rect.center());
+    QTest::mouseDClick(f.list()->viewport(), Qt::LeftButton, {}, rect.center());
+    QTRY_COMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().title, QStringLiteral("Recorded URL"));
+    QCOMPARE(boxes.last().text, QStringLiteral("http://site.test/p2"));
+    QCOMPARE(boxes.last().icon, QMessageBox::NoIcon);
+    QCOMPARE(boxes.last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QTRY_COMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("http://site.test/p2"));
+    QCOMPARE(f.editor.store().at(2).label, QStringLiteral("edited")); // the double-click commits
+}
+
+void TestEditor::fullStoreIsReported()
+{
+    Fixture f(0);
+    for (int i = 0; i < StepStore::capacity; ++i)
+        f.editor.addURL(QStringLiteral("http://a.test/%1").arg(i), QString());
+    MessageBoxCatcher boxes;
+    QCOMPARE(f.editor.addURL(QStringLiteral("http://a.test/more"), QString()), StepStore::AddResult::StoreFull);
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().title, QStringLiteral("No more"));
+    QCOMPARE(boxes.last().text, QStringLiteral("Too many steps in a transaction...maximum = 150!"));
+    QCOMPARE(boxes.last().icon, QMessageBox::Critical);
+    QCOMPARE(f.list()->count(), 150);
+    // Silent refusals stay silent.
+    f.editor.addURL(QStringLiteral("about:blank"), QString());
+    QCOMPARE(boxes.count(), 1);
+}
+
+void TestEditor::closeButtonHidesButProgramEndCloses()
+{
+    Fixture f;
+    QSignalSpy destroyed(&f.editor, &QObject::destroyed);
+    QVERIFY(!f.editor.close());
+    QVERIFY(!f.editor.isVisible());
+    QCOMPARE(f.editor.store().count(), 3);
+    f.editor.show();
+    f.editor.setProgramEnding(true);
+    QVERIFY(f.editor.close());
+}
+
+void TestEditor::focusLossHides()
+{
+    Fixture f;
+    f.editor.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&f.editor));
+    // The editor's own message box does not count as losing the focus.
+    {
+        MessageBoxCatcher boxes;
+        f.list()->setCurrentRow(0);
+        QMetaObject::invokeMethod(
+            f.list(), [&] { emit f.list()->itemDoubleClicked(f.list()->item(0)); }, Qt::QueuedConnection);
+        QTRY_COMPARE(boxes.count(), 1);
+    }
+    QVERIFY(f.editor.isVisible());
+    f.editor.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&f.editor));
+    QVERIFY(f.editor.isVisible());
+    QWidget other;
+    other.resize(200, 200);
+    other.show();
+    other.activateWindow();
+    QTRY_VERIFY(!f.editor.isVisible());
+    QCOMPARE(f.editor.store().count(), 3);
+}
+
+void TestEditor::resizeRule_data()
+{
+    QTest::addColumn<int>("outer");
+    QTest::addColumn<int>("listFrame");
+    QTest::addColumn<int>("list");
+    QTest::newRow("design") << 6455 << 5655 << 5405;
+    QTest::newRow("wide") << 12000 << 11200 << 10950;
+    QTest::newRow("just the margin") << 800 << 0 << 0;
+    QTest::newRow("frame narrower than the list margin") << 1000 << 200 << 0;
+    QTest::newRow("below the margin") << 500 << 0 << 0;
+}
+
+void TestEditor::resizeRule()
+{
+    QFETCH(int, outer);
+    QFETCH(int, listFrame);
+    QFETCH(int, list);
+    const EditorWidths w = editorWidthsForWindow(outer);
+    QCOMPARE(w.listFrame, listFrame);
+    QCOMPARE(w.list, list);
+    QCOMPARE(w.postDataFrame, listFrame);
+    QCOMPARE(w.postData, list);
+    QCOMPARE(twips::toPixels(1440, 96), 96);
+    QCOMPARE(twips::fromPixels(431 / 15, 96), 420);
+}
+
+void TestEditor::shrinkingNarrowsListAndPostDataOnly()
+{
+    Fixture f;
+    auto* post = child<QPlainTextEdit>(f.editor, "txtPostData");
+    const int keywordsWidth = f.edit("txtKeywords")->width();
+    f.editor.resize(f.editor.width() + 100, f.editor.height());
+    QTRY_COMPARE(post->width(), f.list()->width());
+    const int before = f.list()->width();
+    f.editor.resize(f.editor.width() - 60, f.editor.height());
+    QTRY_COMPARE(f.list()->width(), before - 60);
+    QCOMPARE(post->width(), before - 60);
+    QCOMPARE(f.edit("txtKeywords")->width(), keywordsWidth);
+}
+
+QTEST_MAIN(TestEditor)
+#include "tst_editor.moc"
