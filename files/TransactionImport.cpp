@@ -1,0 +1,205 @@
+#include "TransactionImport.h"
+
+#include "CodePage.h"
+#include "Encodings.h"
+
+#include <QByteArrayView>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+
+#include <pugixml.hpp>
+
+#include <array>
+#include <exception>
+#include <string>
+
+namespace {
+
+// Child positions inside a step element.
+enum Child
+{
+    idChild = 0,
+    urlChild = 1,
+    keywordsChild = 3,
+    errorsChild = 4,
+    timeoutChild = 5,
+    pingChild = 6,
+    postdataChild = 7,
+    cookiesChild = 8,
+    httpuserChild = 9,
+    httppassChild = 10,
+    labelChild = 11,
+    childCount = 12
+};
+
+QString noStepsMessage()
+{
+    return QStringLiteral("No steps found");
+}
+
+QString notAllStepsMessage()
+{
+    return QStringLiteral("Some steps were not imported to avoid duplicates");
+}
+
+QString parserErrorMessage()
+{
+    return QStringLiteral("Cannot initialize XML parser. Please check if you have MSXML6.0 installed and "
+                          "registered correctly.");
+}
+
+// The document carries no encoding of its own: files written by the program hold
+// code-page bytes (the unencoded user name, key, timeout and ping), hand-edited
+// ones usually UTF-8. Text that is valid UTF-8 is read as such, anything else
+// byte by byte in the code page, so the program's own files read back exactly.
+QString toText(const char* data, qsizetype size)
+{
+    const QByteArrayView bytes(data, size);
+    bool ascii = true;
+    for (const char c : bytes) {
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            ascii = false;
+            break;
+        }
+    }
+    if (ascii)
+        return QString::fromLatin1(bytes);
+    QStringDecoder utf8(QStringConverter::Utf8,
+                        QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    QString text = utf8.decode(bytes);
+    if (!utf8.hasError())
+        return text;
+    return codepage::fromAnsi(bytes.toByteArray());
+}
+
+bool isCharacterData(const pugi::xml_node& node)
+{
+    return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata;
+}
+
+// A node's text content: its own value for character data, all descendant
+// character data in document order for an element. Walks the tree without
+// recursion, so any depth of nesting is safe.
+QString textContent(const pugi::xml_node& node)
+{
+    if (isCharacterData(node))
+        return toText(node.value(), static_cast<qsizetype>(std::char_traits<char>::length(node.value())));
+
+    std::string collected;
+    pugi::xml_node current = node.first_child();
+    while (current) {
+        if (isCharacterData(current))
+            collected += current.value();
+        if (pugi::xml_node child = current.first_child()) {
+            current = child;
+            continue;
+        }
+        while (current != node && !current.next_sibling())
+            current = current.parent();
+        if (current == node)
+            break;
+        current = current.next_sibling();
+    }
+    return toText(collected.data(), static_cast<qsizetype>(collected.size()));
+}
+
+// The first twelve children of a step element; false when it has fewer.
+bool stepChildren(const pugi::xml_node& step, std::array<pugi::xml_node, childCount>& children)
+{
+    std::size_t found = 0;
+    for (pugi::xml_node child = step.first_child(); child && found < children.size();
+         child = child.next_sibling())
+        children[found++] = child;
+    return found == children.size();
+}
+
+RecordedStep decodedValues(const std::array<pugi::xml_node, childCount>& children)
+{
+    const auto decoded = [&children](Child position) { return URLDecode(textContent(children[position])); };
+    RecordedStep values;
+    values.url = decoded(urlChild);
+    values.postdata = decoded(postdataChild);
+    values.keywords = decoded(keywordsChild);
+    values.errors = decoded(errorsChild);
+    values.cookies = decoded(cookiesChild);
+    values.httpuser = decoded(httpuserChild);
+    values.httppass = decoded(httppassChild);
+    values.timeout = decoded(timeoutChild);
+    values.ping = decoded(pingChild);
+    values.label = decoded(labelChild);
+    return values;
+}
+
+// Adds the steps and leaves the editor as the import expects; false when a step
+// element lacks children. What was done before the failure stays done.
+bool addSteps(const pugi::xpath_node_set& elements, ImportTarget& target)
+{
+    target.checkRecording();
+    target.clearitems();
+
+    // A file may hold any number of step elements; the store's limit message is
+    // shown for the first one refused only, not once per element.
+    bool fullStoreReported = false;
+    // Each element's values replace the previous ones in the editor fields and
+    // nothing reads the fields in between, so they are put there once, for the
+    // last element handled. This keeps a file of a million elements quick.
+    bool handledAny = false;
+    RecordedStep editorValues;
+    QString editorRawPing;
+    const auto fillEditor = [&] {
+        if (handledAny)
+            target.setEditorFields(editorValues, editorRawPing);
+    };
+
+    std::array<pugi::xml_node, childCount> children;
+    for (const pugi::xpath_node& element : elements) {
+        if (!stepChildren(element.node(), children)) {
+            fillEditor();
+            return false;
+        }
+        const RecordedStep values = decodedValues(children);
+        if (target.addURL(values, !fullStoreReported) == StepStore::AddResult::StoreFull)
+            fullStoreReported = true;
+        editorValues = values;
+        editorRawPing = textContent(children[pingChild]);
+        handledAny = true;
+    }
+    fillEditor();
+
+    const qsizetype found = static_cast<qsizetype>(elements.size());
+    if (target.listCount() == found) {
+        target.selectLine(static_cast<int>(found) - 2);
+    } else {
+        target.showMessage(notAllStepsMessage());
+        target.selectLine(target.listCount() - 1);
+    }
+    target.recordedItems_Click();
+    return true;
+}
+
+} // namespace
+
+void importTransactionFile(const QString& path, ImportTarget& target)
+{
+    // Only regular files: opening a pipe or a device could block or never end.
+    const QFileInfo info(path);
+    pugi::xml_document document;
+    if (!info.isFile() || !document.load_file(QFile::encodeName(path).constData())) {
+        target.showMessage(QStringLiteral("Error opening file ") + path);
+        return;
+    }
+
+    try {
+        const pugi::xpath_node_set elements = document.select_nodes("/data/transaction/step");
+        if (elements.empty()) {
+            target.showMessage(noStepsMessage());
+            return;
+        }
+        if (!addSteps(elements, target))
+            target.showMessage(parserErrorMessage());
+    } catch (const std::exception&) {
+        // Out of memory for a huge file: the import stops where it is.
+        target.showMessage(parserErrorMessage());
+    }
+}

@@ -1,0 +1,849 @@
+#include "CodePage.h"
+#include "TransactionFile.h"
+#include "TransactionImport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString openError = QStringLiteral("Error opening file ");
+const QString noSteps = QStringLiteral("No steps found");
+const QString notAll = QStringLiteral("Some steps were not imported to avoid duplicates");
+const QString parserError = QStringLiteral(
+    "Cannot initialize XML parser. Please check if you have MSXML6.0 installed and registered correctly.");
+const QString storeFull = QStringLiteral("Too many steps in a transaction...maximum = 150!");
+
+// The step editor as the import drives it: fields that the closing commit writes
+// into the current step, a ping selector that shows "Y" only for the exact text
+// "Y", a selection whose change commits and loads.
+class FakeTarget : public ImportTarget
+{
+public:
+    StepStore store;
+    bool recording = false;
+    int selected = -1;
+    StepSettings fields;
+    QStringList messages; // every message box, the store's limit box included
+
+    static QString selectorPing(const QString& text)
+    {
+        return text == u"Y" ? QStringLiteral("Y") : QStringLiteral("N");
+    }
+
+    void checkRecording() override { recording = true; }
+    void clearitems() override
+    {
+        store.clearitems();
+        fields = {};
+        fields.ping = QStringLiteral("N");
+        selected = -1;
+    }
+    StepStore::AddResult addURL(const RecordedStep& s, bool reportFullStore) override
+    {
+        const auto result = store.addURL(s.url, s.postdata, s.keywords, s.errors, s.cookies, s.httpuser,
+                                         s.httppass, s.timeout, s.ping, s.label);
+        if (result == StepStore::AddResult::StoreFull && reportFullStore)
+            messages << StepStore::fullStoreMessage();
+        return result;
+    }
+    void setEditorFields(const RecordedStep& v, const QString& rawPing) override
+    {
+        fields = {v.keywords, v.errors,   v.cookies, v.timeout, selectorPing(rawPing),
+                  v.httpuser, v.httppass, v.label};
+    }
+    int listCount() const override { return store.count(); }
+    void selectLine(int row) override
+    {
+        if (row == selected)
+            return;
+        selected = row;
+        recordedItems_Click();
+    }
+    void recordedItems_Click() override
+    {
+        store.setSettings(store.currentStep(), fields);
+        if (selected < 0 || selected >= store.count())
+            return;
+        store.setCurrentStep(selected);
+        fields = store.settings(selected);
+        fields.ping = selectorPing(fields.ping);
+    }
+    void showMessage(const QString& text) override { messages << text; }
+};
+
+RecordedStep oldStep()
+{
+    RecordedStep s;
+    s.url = QStringLiteral("http://old.test/");
+    s.label = QStringLiteral("recorded before");
+    return s;
+}
+
+// A target whose store already holds a recorded step, Recording unticked.
+void prefill(FakeTarget& target)
+{
+    target.addURL(oldStep(), true);
+}
+
+// Readable form of steps for comparisons.
+QStringList describe(const QList<RecordedStep>& steps)
+{
+    QStringList lines;
+    for (const RecordedStep& s : steps)
+        lines << QStringList{s.url,  s.postdata, s.keywords, s.errors,   s.timeout,
+                             s.ping, s.cookies,  s.httpuser, s.httppass, s.label}
+                     .join(u'|');
+    return lines;
+}
+
+// One step element's children as file text, in the writer's order.
+struct FileStep
+{
+    QByteArray url;
+    QByteArray postdata;
+    QByteArray keywords;
+    QByteArray errors;
+    QByteArray timeout;
+    QByteArray ping;
+    QByteArray cookies;
+    QByteArray httpuser;
+    QByteArray httppass;
+    QByteArray label;
+
+    QByteArray xml() const
+    {
+        return "<step><id>1</id><url>" + url + "</url><method>G</method><keywords>" + keywords +
+               "</keywords><errors>" + errors + "</errors><timeout>" + timeout + "</timeout><ping>" + ping +
+               "</ping><postdata>" + postdata + "</postdata><cookies>" + cookies + "</cookies><httpuser>" +
+               httpuser + "</httpuser><httppass>" + httppass + "</httppass><label>" + label +
+               "</label></step>\r\n";
+    }
+};
+
+QByteArray document(const QList<QByteArray>& stepElements)
+{
+    QByteArray xml = "<?xml version = '1.0'?>\r\n<data>\r\n<username>u</username>\r\n<key>k</key>\r\n"
+                     "<transaction>\r\n";
+    for (const QByteArray& element : stepElements)
+        xml += element;
+    return xml + "</transaction>\r\n</data>\r\n";
+}
+
+// A plain step i in both forms: the file's text and the step it imports as.
+FileStep fileStep(int i)
+{
+    const QByteArray n = QByteArray::number(i);
+    return {"http://site.test/p" + n, "a=" + n, "kw+" + n,  "err" + n,  QByteArray::number(10 + i % 50),
+            i % 2 ? "Y" : "N",        "c=" + n, "user" + n, "pass" + n, "Label+" + n};
+}
+
+RecordedStep importedStep(int i)
+{
+    const QString n = QString::number(i);
+    RecordedStep s;
+    s.url = QStringLiteral("http://site.test/p") + n;
+    s.postdata = QStringLiteral("a=") + n;
+    s.keywords = QStringLiteral("kw ") + n;
+    s.errors = QStringLiteral("err") + n;
+    s.timeout = QString::number(10 + i % 50);
+    s.ping = i % 2 ? QStringLiteral("Y") : QStringLiteral("N");
+    s.cookies = QStringLiteral("c=") + n;
+    s.httpuser = QStringLiteral("user") + n;
+    s.httppass = QStringLiteral("pass") + n;
+    s.label = QStringLiteral("Label ") + n;
+    return s;
+}
+
+StepSettings settingsOf(const RecordedStep& s)
+{
+    return {s.keywords, s.errors, s.cookies, s.timeout, s.ping, s.httpuser, s.httppass, s.label};
+}
+
+RecordedStep withSettings(RecordedStep s, const StepSettings& from)
+{
+    s.keywords = from.keywords;
+    s.errors = from.errors;
+    s.cookies = from.cookies;
+    s.timeout = from.timeout;
+    s.ping = from.ping;
+    s.httpuser = from.httpuser;
+    s.httppass = from.httppass;
+    s.label = from.label;
+    return s;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString dataFile(const QString& name)
+{
+    return QStringLiteral(TALLYRO_TEST_DATA_DIR "/") + name;
+}
+
+// Every field set, text outside ASCII included (all of it in the code page, so
+// the steps themselves survive too).
+QList<RecordedStep> fullSteps(int count)
+{
+    QString allBytes;
+    for (int b = 1; b < 256; ++b)
+        allBytes += codepage::fromAnsiCode(b);
+    QList<RecordedStep> steps;
+    for (int i = 0; i < count; ++i) {
+        const QString n = QString::number(i);
+        RecordedStep s;
+        s.url = QStringLiteral("https://www.example.test/caf\u00E9/p?i=") + n + QStringLiteral("&q=a b+c%");
+        s.postdata =
+            i == 0 ? allBytes : QStringLiteral("name=J\u00F6rg+%26&n=") + n + QStringLiteral("\r\nx");
+        s.keywords = QStringLiteral("Welcome \"back\" <b> ") + n;
+        s.errors = QStringLiteral("Fehler \u00DF \u20AC ") + n;
+        s.timeout = QStringLiteral("3\u00E9") + n; // written without encoding
+        s.ping = i % 2 ? QStringLiteral("Y") : QStringLiteral("N");
+        s.cookies = QStringLiteral("sid=") + n + QStringLiteral("; lang=fr");
+        s.httpuser = QStringLiteral("us\u00E9r") + n;
+        s.httppass = QStringLiteral("p@ss'w\"d ") + n;
+        s.label = QStringLiteral("Log in & go \u2014 ") + n;
+        steps << s;
+    }
+    return steps;
+}
+
+// Marks a folder unwritable for this process, as root too (immutable flag).
+// Returns false when neither works here.
+bool makeUnwritable(const QString& folder, bool& immutable)
+{
+    immutable = false;
+    const QByteArray native = QFile::encodeName(folder);
+    if (::chmod(native.constData(), 0555) != 0)
+        return false;
+    const QString probe = folder + QStringLiteral("/probe");
+    {
+        QFile file(probe);
+        if (!file.open(QIODevice::WriteOnly))
+            return true;
+    }
+    QFile::remove(probe);
+    const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags |= FS_IMMUTABLE_FL;
+    ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    immutable = ok;
+    return ok;
+}
+
+void makeWritable(const QString& folder, bool immutable)
+{
+    const QByteArray native = QFile::encodeName(folder);
+    if (immutable) {
+        const int fd = ::open(native.constData(), O_RDONLY | O_DIRECTORY);
+        int flags = 0;
+        if (fd >= 0 && ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+            flags &= ~FS_IMMUTABLE_FL;
+            ::ioctl(fd, FS_IOC_SETFLAGS, &flags);
+        }
+        if (fd >= 0)
+            ::close(fd);
+    }
+    ::chmod(native.constData(), 0755);
+}
+
+// Limits the size of files this process may write; writes beyond fail with EFBIG.
+class FileSizeLimit
+{
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &m_old);
+        rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        m_active = ::setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    bool active() const { return m_active; }
+
+private:
+    rlimit m_old{};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_active = false;
+};
+
+} // namespace
+
+class TestTransactionFile : public QObject
+{
+    Q_OBJECT
+private slots:
+    void writerMatchesReference_data();
+    void writerMatchesReference();
+    void writeImportWrite_data();
+    void writeImportWrite();
+    void import_data();
+    void import();
+    void unreadablePath_data();
+    void unreadablePath();
+    void brokenCorpus_data();
+    void brokenCorpus();
+    void hugeOrDeepInput_data();
+    void hugeOrDeepInput();
+    void saveReplacesWholeFile();
+    void saveFailureKeepsOldFile_data();
+    void saveFailureKeepsOldFile();
+};
+
+void TestTransactionFile::writerMatchesReference_data()
+{
+    QTest::addColumn<QList<RecordedStep>>("steps");
+    QTest::addColumn<AccountCredentials>("account");
+    QTest::addColumn<QString>("reference");
+
+    RecordedStep login;
+    login.url = QStringLiteral("http://shop.test/login?next=/cart&x=1");
+    login.keywords = QStringLiteral("Welcome back");
+    login.label = QStringLiteral("Log in & go");
+
+    RecordedStep post;
+    post.url = QStringLiteral("http://shop.test/login");
+    post.postdata = QStringLiteral("user=j%40doe&pass=a+b");
+    post.keywords = QStringLiteral("Caf\u00E9");
+    post.errors = QStringLiteral("<error>");
+    post.timeout = QStringLiteral("45");
+    post.ping = QStringLiteral("Y");
+    post.cookies = QStringLiteral("sid=1; lang=en");
+    post.httpuser = QStringLiteral("bob");
+    post.httppass = QStringLiteral("p\"w'd");
+    post.label = QStringLiteral("Cart \u2014 5 \u20AC");
+
+    RecordedStep ftp;
+    ftp.url = QStringLiteral("ftp://files.test/a b.txt");
+    ftp.postdata = QStringLiteral("x");
+    ftp.ping = QStringLiteral("N");
+    ftp.label = QStringLiteral("\u03A9"); // outside the code page
+
+    QTest::newRow("empty store") << QList<RecordedStep>{} << AccountCredentials{}
+                                 << QStringLiteral("transaction-empty.xml");
+    QTest::newRow("three steps") << QList<RecordedStep>{login, post, ftp}
+                                 << AccountCredentials{QStringLiteral("j<doe"), QStringLiteral("K3y&\u00E9")}
+                                 << QStringLiteral("transaction-known.xml");
+}
+
+void TestTransactionFile::writerMatchesReference()
+{
+    QFETCH(QList<RecordedStep>, steps);
+    QFETCH(AccountCredentials, account);
+    QFETCH(QString, reference);
+
+    const QByteArray expected = readFile(dataFile(reference));
+    QVERIFY(!expected.isEmpty());
+    QCOMPARE(transactionFileBytes(steps, account), expected);
+}
+
+void TestTransactionFile::writeImportWrite_data()
+{
+    QTest::addColumn<int>("count");
+    QTest::newRow("1 step") << 1;
+    QTest::newRow("3 steps") << 3;
+    QTest::newRow("150 steps") << 150;
+}
+
+void TestTransactionFile::writeImportWrite()
+{
+    QFETCH(int, count);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("t.xml"));
+    const AccountCredentials account{QStringLiteral("J\u00F6rg"), QStringLiteral("k\u00E9y 1")};
+    const QList<RecordedStep> steps = fullSteps(count);
+
+    const QByteArray written = transactionFileBytes(steps, account);
+    QString error;
+    QVERIFY2(saveTransactionFile(path, written, &error), qPrintable(error));
+    QCOMPARE(readFile(path), written);
+
+    FakeTarget target;
+    prefill(target);
+    importTransactionFile(path, target);
+    QCOMPARE(target.messages, QStringList());
+    QCOMPARE(describe(target.store.steps()), describe(steps));
+    QCOMPARE(transactionFileBytes(target.store.steps(), account), written);
+}
+
+void TestTransactionFile::import_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<bool>("allowDuplicates");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<QList<RecordedStep>>("steps");
+    QTest::addColumn<int>("selected");
+    QTest::addColumn<bool>("recording");
+
+    const QList<RecordedStep> unchanged{oldStep()};
+    const FileStep a = fileStep(1);
+    const FileStep b = fileStep(2);
+    const FileStep c = fileStep(3);
+    const RecordedStep ia = importedStep(1);
+    const RecordedStep ib = importedStep(2);
+    const RecordedStep ic = importedStep(3);
+
+    QTest::newRow("one step, nothing selected")
+        << document({a.xml()}) << false << QStringList() << QList<RecordedStep>{ia} << -1 << true;
+    QTest::newRow("three steps, the one before the last selected")
+        << document({a.xml(), b.xml(), c.xml()}) << false << QStringList() << QList<RecordedStep>{ia, ib, ic}
+        << 1 << true;
+
+    {
+        // Read by position: the fourth child fills the keywords whatever its name.
+        const QByteArray moved = "<step><id>1</id><url>http://m.test/</url><method>P</method>"
+                                 "<postdata>a=1</postdata><keywords>kw</keywords><errors>err</errors>"
+                                 "<timeout>45</timeout><ping>Y</ping><cookies>c</cookies>"
+                                 "<httpuser>u</httpuser><httppass>p</httppass><label>L</label></step>";
+        RecordedStep m;
+        m.url = QStringLiteral("http://m.test/");
+        m.keywords = QStringLiteral("a=1");
+        m.errors = QStringLiteral("kw");
+        m.timeout = QStringLiteral("err");
+        m.ping = QStringLiteral("45");
+        m.postdata = QStringLiteral("Y");
+        m.cookies = QStringLiteral("c");
+        m.httpuser = QStringLiteral("u");
+        m.httppass = QStringLiteral("p");
+        m.label = QStringLiteral("L");
+        QTest::newRow("postdata after method")
+            << document({moved, b.xml(), c.xml()}) << false << QStringList() << QList<RecordedStep>{m, ib, ic}
+            << 1 << true;
+
+        QByteArray renamed = "<step>";
+        const QList<QByteArray> values{
+            "1", "http://r.test/", "G", "kw", "err", "45", "Y", "a=1", "c", "u", "p", "L"};
+        for (int i = 0; i < values.size(); ++i)
+            renamed +=
+                "<c" + QByteArray::number(i) + ">" + values.at(i) + "</c" + QByteArray::number(i) + ">";
+        renamed += "</step>";
+        RecordedStep r;
+        r.url = QStringLiteral("http://r.test/");
+        r.keywords = QStringLiteral("kw");
+        r.errors = QStringLiteral("err");
+        r.timeout = QStringLiteral("45");
+        r.ping = QStringLiteral("Y");
+        r.postdata = QStringLiteral("a=1");
+        r.cookies = QStringLiteral("c");
+        r.httpuser = QStringLiteral("u");
+        r.httppass = QStringLiteral("p");
+        r.label = QStringLiteral("L");
+        QTest::newRow("other element names") << document({renamed, b.xml(), c.xml()}) << false
+                                             << QStringList() << QList<RecordedStep>{r, ib, ic} << 1 << true;
+    }
+    {
+        FileStep bad = a;
+        bad.keywords = "%zz";
+        bad.label = "ok%4";
+        bad.cookies = "x%4+";
+        RecordedStep ibad = ia;
+        ibad.keywords.clear();
+        ibad.label = QStringLiteral("ok%4");
+        ibad.cookies.clear();
+        QTest::newRow("bad escape empties the field")
+            << document({bad.xml(), b.xml(), c.xml()}) << false << QStringList()
+            << QList<RecordedStep>{ibad, ib, ic} << 1 << true;
+    }
+    {
+        // The first step keeps what it read; the last one gets what the editor's
+        // selector showed for it, which the closing commit writes back.
+        FileStep lower = a;
+        lower.ping = "y";
+        FileStep lowerLast = lower;
+        lowerLast.url = "http://site.test/last";
+        RecordedStep ilower = ia;
+        ilower.ping = QStringLiteral("y");
+        RecordedStep ilowerLast = ia;
+        ilowerLast.url = QStringLiteral("http://site.test/last");
+        ilowerLast.ping = QStringLiteral("N");
+        QTest::newRow("lower-case ping")
+            << document({lower.xml(), b.xml(), lowerLast.xml()}) << false << QStringList()
+            << QList<RecordedStep>{ilower, ib, ilowerLast} << 1 << true;
+
+        FileStep escaped = a;
+        escaped.ping = "%59";
+        FileStep escapedLast = c;
+        escapedLast.ping = "%59";
+        RecordedStep iescaped = ia;
+        iescaped.ping = QStringLiteral("Y");
+        RecordedStep iescapedLast = ic;
+        iescapedLast.ping = QStringLiteral("N");
+        QTest::newRow("ping read raw for the selector, decoded for the step")
+            << document({escaped.xml(), b.xml(), escapedLast.xml()}) << false << QStringList()
+            << QList<RecordedStep>{iescaped, ib, iescapedLast} << 1 << true;
+    }
+    {
+        QList<QByteArray> elements;
+        QList<RecordedStep> first150;
+        for (int i = 0; i < 153; ++i) {
+            elements << fileStep(i).xml();
+            if (i < StepStore::capacity)
+                first150 << importedStep(i);
+        }
+        // The editor still shows the last, refused element when the closing commit runs.
+        first150.last() = withSettings(first150.last(), settingsOf(importedStep(152)));
+        QTest::newRow("more than 150 elements")
+            << document(elements) << false << QStringList{storeFull, notAll} << first150 << 149 << true;
+    }
+    {
+        FileStep again = a; // same address and post data, other settings
+        again.label = "again";
+        again.keywords = "other";
+        QTest::newRow("duplicate refused") << document({a.xml(), again.xml(), b.xml()}) << false
+                                           << QStringList{notAll} << QList<RecordedStep>{ia, ib} << 1 << true;
+        RecordedStep iagain = ia;
+        iagain.label = QStringLiteral("again");
+        iagain.keywords = QStringLiteral("other");
+        QTest::newRow("duplicates allowed")
+            << document({a.xml(), again.xml(), b.xml()}) << true << QStringList()
+            << QList<RecordedStep>{ia, iagain, ib} << 1 << true;
+        // The refused last element's values stay in the editor and the closing
+        // commit writes them into the last step added.
+        const RecordedStep ibWithAgain = withSettings(ib, settingsOf(iagain));
+        QTest::newRow("last element refused")
+            << document({a.xml(), b.xml(), again.xml()}) << false << QStringList{notAll}
+            << QList<RecordedStep>{ia, ibWithAgain} << 1 << true;
+    }
+    {
+        FileStep blank = b;
+        blank.url = "about:blank";
+        FileStep js = b;
+        js.url = "javascript:go()";
+        FileStep ftp = b;
+        ftp.url = "ftp://f.test/x";
+        RecordedStep iftp = ib;
+        iftp.url = QStringLiteral("ftp://f.test/x");
+        QTest::newRow("addresses of other schemes")
+            << document({a.xml(), blank.xml(), js.xml(), ftp.xml(), c.xml()}) << false << QStringList{notAll}
+            << QList<RecordedStep>{ia, iftp, ic} << 2 << true;
+    }
+    {
+        const QByteArray withoutId = QByteArray(a.xml()).replace("<id>1</id>", "");
+        const QByteArray withoutMethod = QByteArray(b.xml()).replace("<method>G</method>", "");
+        QTest::newRow("missing id") << document({withoutId, b.xml()}) << false << QStringList{parserError}
+                                    << QList<RecordedStep>{} << -1 << true;
+        QTest::newRow("missing method after a good step")
+            << document({a.xml(), withoutMethod, c.xml()}) << false << QStringList{parserError}
+            << QList<RecordedStep>{ia} << -1 << true;
+        QTest::newRow("extra children are ignored")
+            << document({QByteArray(a.xml()).replace("</label>", "</label><more>x</more>")}) << false
+            << QStringList() << QList<RecordedStep>{ia} << -1 << true;
+    }
+
+    QTest::newRow("malformed") << QByteArray("<data><transaction><step></transaction></data>") << false
+                               << QStringList{openError + QStringLiteral("%path")} << unchanged << -1
+                               << false;
+    QTest::newRow("empty transaction")
+        << document({}) << false << QStringList{noSteps} << unchanged << -1 << false;
+    QTest::newRow("steps outside a transaction") << QByteArray("<data>" + a.xml() + "</data>") << false
+                                                 << QStringList{noSteps} << unchanged << -1 << false;
+    QTest::newRow("user name not well-formed")
+        << QByteArray(document({a.xml()})).replace("<username>u<", "<username>j<doe<") << false
+        << QStringList{openError + QStringLiteral("%path")} << unchanged << -1 << false;
+
+    {
+        // Hand-edited: indentation, comments, a declaration, entities, CDATA and
+        // markup inside values.
+        const QByteArray edited =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- saved by hand -->\n"
+            "<data>\n  <transaction>\n    <step>\n      <id>1</id>\n"
+            "      <!-- the address -->\n      <url>http://e.test/?a=1&amp;b=2</url>\n"
+            "      <method>G</method>\n      <keywords>Caf\xC3\xA9</keywords>\n"
+            "      <errors>Caf\xE9</errors>\n      <timeout>30</timeout>\n"
+            "      <ping>N</ping>\n      <postdata/>\n      <cookies><![CDATA[a=<1>]]></cookies>\n"
+            "      <httpuser>u<b>s</b>er</httpuser>\n      <httppass>&lt;p&gt;</httppass>\n"
+            "      <label>Log<i>+in</i><![CDATA[+%26]]>+go</label>\n    </step>\n"
+            "  </transaction>\n</data>\n";
+        RecordedStep e;
+        e.url = QStringLiteral("http://e.test/?a=1&b=2");
+        e.keywords = QStringLiteral("Caf\u00E9");
+        e.errors = QStringLiteral("Caf\u00E9");
+        e.timeout = QStringLiteral("30");
+        e.ping = QStringLiteral("N");
+        e.cookies = QStringLiteral("a=<1>");
+        e.httpuser = QStringLiteral("user");
+        e.httppass = QStringLiteral("<p>");
+        e.label = QStringLiteral("Log in & go");
+        QTest::newRow("hand-edited file")
+            << edited << false << QStringList() << QList<RecordedStep>{e} << -1 << true;
+    }
+}
+
+void TestTransactionFile::import()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, allowDuplicates);
+    QFETCH(QStringList, messages);
+    QFETCH(QList<RecordedStep>, steps);
+    QFETCH(int, selected);
+    QFETCH(bool, recording);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("in.xml"));
+    QVERIFY(writeFile(path, file));
+
+    FakeTarget target;
+    prefill(target);
+    target.store.setAllowDuplicates(allowDuplicates);
+    importTransactionFile(path, target);
+
+    QCOMPARE(target.messages, messages.replaceInStrings(QStringLiteral("%path"), path));
+    QCOMPARE(describe(target.store.steps()), describe(steps));
+    QCOMPARE(target.selected, selected);
+    QCOMPARE(target.recording, recording);
+}
+
+void TestTransactionFile::unreadablePath_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("missing file") << "missing";
+    QTest::newRow("folder") << "folder";
+    QTest::newRow("named pipe") << "fifo";
+    QTest::newRow("device") << "device";
+}
+
+void TestTransactionFile::unreadablePath()
+{
+    QFETCH(QString, kind);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString path = dir.filePath(QStringLiteral("x.xml"));
+    if (kind == u"folder")
+        QVERIFY(QDir().mkdir(path));
+    else if (kind == u"fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0); // nobody ever writes into it
+    else if (kind == u"device")
+        path = QStringLiteral("/dev/zero");
+
+    FakeTarget target;
+    prefill(target);
+    importTransactionFile(path, target);
+    QCOMPARE(target.messages, QStringList{openError + path});
+    QCOMPARE(describe(target.store.steps()), describe({oldStep()}));
+    QVERIFY(!target.recording);
+}
+
+void TestTransactionFile::brokenCorpus_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("stepsLeft"); // -1: the store was not touched
+
+    const QString open = openError + QStringLiteral("%path");
+    QTest::newRow("empty file") << "empty.xml" << open << -1;
+    QTest::newRow("binary garbage") << "garbage.bin" << open << -1;
+    QTest::newRow("truncated") << "truncated.xml" << open << -1;
+    QTest::newRow("mismatched tags") << "mismatched-tags.xml" << open << -1;
+    QTest::newRow("unclosed step") << "unclosed-step.xml" << open << -1;
+    QTest::newRow("text after the root") << "text-after-root.xml" << open << -1;
+    QTest::newRow("NUL byte") << "nul-byte.xml" << open << -1;
+    QTest::newRow("wrong root") << "wrong-root.xml" << noSteps << -1;
+    QTest::newRow("no transaction element") << "no-transaction.xml" << noSteps << -1;
+    QTest::newRow("steps as attributes") << "attributes-only.xml" << parserError << 0;
+    QTest::newRow("empty step") << "empty-step.xml" << parserError << 0;
+    QTest::newRow("eleven children") << "eleven-children.xml" << parserError << 0;
+    QTest::newRow("text instead of children") << "text-step.xml" << parserError << 0;
+    QTest::newRow("second step short") << "second-step-short.xml" << parserError << 1;
+    QTest::newRow("entity definitions are not expanded") << "entity-expansion.xml" << QString() << 1;
+}
+
+void TestTransactionFile::brokenCorpus()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, message);
+    QFETCH(int, stepsLeft);
+
+    const QString path = dataFile(QStringLiteral("broken/") + name);
+    QVERIFY2(QFileInfo::exists(path), qPrintable(path));
+    FakeTarget target;
+    prefill(target);
+    importTransactionFile(path, target);
+
+    const QStringList expected =
+        message.isEmpty() ? QStringList() : QStringList{message.replace(QStringLiteral("%path"), path)};
+    QCOMPARE(target.messages, expected);
+    if (stepsLeft < 0) {
+        QCOMPARE(describe(target.store.steps()), describe({oldStep()}));
+        QVERIFY(!target.recording);
+    } else {
+        QCOMPARE(target.store.count(), stepsLeft);
+        QVERIFY(target.recording);
+    }
+}
+
+void TestTransactionFile::hugeOrDeepInput_data()
+{
+    QTest::addColumn<QString>("shape");
+    QTest::addColumn<QStringList>("messages");
+    QTest::addColumn<int>("count");
+
+    const QString open = openError + QStringLiteral("%path");
+    QTest::newRow("100,000 step elements") << "many" << QStringList{storeFull, notAll} << 150;
+    QTest::newRow("a million empty step elements") << "million-empty" << QStringList{parserError} << 0;
+    QTest::newRow("a million levels inside a value") << "deep-value" << QStringList() << 1;
+    QTest::newRow("a million levels, no steps") << "deep-no-steps" << QStringList{noSteps} << 1;
+    QTest::newRow("a million unclosed levels") << "deep-unclosed" << QStringList{open} << 1;
+    QTest::newRow("100 MB of garbage") << "garbage" << QStringList{open} << 1;
+    QTest::newRow("a 100 MB value") << "big-value" << QStringList() << 1;
+}
+
+void TestTransactionFile::hugeOrDeepInput()
+{
+    QFETCH(QString, shape);
+    QFETCH(QStringList, messages);
+    QFETCH(int, count);
+
+    constexpr int million = 1000000;
+    constexpr qsizetype hundredMB = 100 * 1024 * 1024;
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("huge.xml"));
+    {
+        QByteArray bytes;
+        if (shape == u"many") {
+            QList<QByteArray> elements;
+            for (int i = 0; i < 100000; ++i)
+                elements << fileStep(i).xml();
+            bytes = document(elements);
+        } else if (shape == u"million-empty") {
+            bytes = document(QList<QByteArray>(million, QByteArrayLiteral("<step/>")));
+        } else if (shape == u"deep-value") {
+            const QByteArray value = QByteArray("<a>").repeated(million) + "http://deep.test/" +
+                                     QByteArray("</a>").repeated(million);
+            bytes = document({QByteArray(fileStep(0).xml()).replace("http://site.test/p0", value)});
+        } else if (shape == u"deep-no-steps") {
+            bytes = "<data>" + QByteArray("<x>").repeated(million) + QByteArray("</x>").repeated(million) +
+                    "</data>";
+        } else if (shape == u"deep-unclosed") {
+            bytes = "<data><transaction><step>" + QByteArray("<a>").repeated(million);
+        } else if (shape == u"garbage") {
+            bytes.resize(hundredMB);
+            QRandomGenerator random(4711);
+            random.fillRange(reinterpret_cast<quint32*>(bytes.data()), bytes.size() / 4);
+        } else if (shape == u"big-value") {
+            bytes = document({QByteArray(fileStep(0).xml()).replace("a=0", QByteArray(hundredMB, 'a'))});
+        }
+        QVERIFY(writeFile(path, bytes));
+    }
+
+    FakeTarget target;
+    prefill(target);
+    importTransactionFile(path, target);
+    QCOMPARE(target.messages, messages.replaceInStrings(QStringLiteral("%path"), path));
+    QCOMPARE(target.store.count(), count);
+    if (shape == u"deep-value")
+        QCOMPARE(target.store.at(0).url, QStringLiteral("http://deep.test/"));
+    if (shape == u"big-value")
+        QCOMPARE(target.store.at(0).postdata.size(), hundredMB);
+}
+
+void TestTransactionFile::saveReplacesWholeFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath(QStringLiteral("t.xml"));
+    const QByteArray small = transactionFileBytes({}, {});
+    QVERIFY(writeFile(path, QByteArray(100000, 'x')));
+    QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                            QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    const QFileDevice::Permissions before = QFileInfo(path).permissions();
+
+    QString error;
+    QVERIFY2(saveTransactionFile(path, small, &error), qPrintable(error));
+    QCOMPARE(readFile(path), small);
+    QCOMPARE(QFileInfo(path).permissions(), before);
+
+    // A new file holds the account key: only its owner may read it.
+    const QString fresh = dir.filePath(QStringLiteral("new.xml"));
+    QVERIFY2(saveTransactionFile(fresh, small, &error), qPrintable(error));
+    QCOMPARE(readFile(fresh), small);
+    QCOMPARE(QFileInfo(fresh).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther |
+                                               QFileDevice::WriteGroup | QFileDevice::WriteOther),
+             QFileDevice::Permissions());
+}
+
+void TestTransactionFile::saveFailureKeepsOldFile_data()
+{
+    QTest::addColumn<QString>("failure");
+    QTest::newRow("unwritable folder") << "folder";
+    QTest::newRow("write fails part way") << "size";
+    QTest::newRow("target is a folder") << "target-folder";
+    QTest::newRow("folder missing") << "missing";
+}
+
+void TestTransactionFile::saveFailureKeepsOldFile()
+{
+    QFETCH(QString, failure);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString folder = dir.filePath(QStringLiteral("f"));
+    QVERIFY(QDir().mkdir(folder));
+    QString path = folder + QStringLiteral("/t.xml");
+    const QByteArray old = transactionFileBytes(fullSteps(1), {});
+    QVERIFY(writeFile(path, old));
+    const QByteArray bytes = transactionFileBytes(fullSteps(150), {QStringLiteral("u"), QStringLiteral("k")});
+
+    QString error;
+    bool saved = true;
+    if (failure == u"folder") {
+        bool immutable = false;
+        if (!makeUnwritable(folder, immutable)) {
+            makeWritable(folder, immutable);
+            QSKIP("cannot make a folder unwritable here");
+        }
+        saved = saveTransactionFile(path, bytes, &error);
+        makeWritable(folder, immutable);
+    } else if (failure == u"size") {
+        FileSizeLimit limit(4096);
+        QVERIFY(limit.active());
+        QVERIFY(bytes.size() > 4096);
+        saved = saveTransactionFile(path, bytes, &error);
+    } else if (failure == u"target-folder") {
+        path = folder;
+        saved = saveTransactionFile(path, bytes, &error);
+    } else {
+        path = dir.filePath(QStringLiteral("none/t.xml"));
+        saved = saveTransactionFile(path, bytes, &error);
+    }
+
+    QVERIFY(!saved);
+    QVERIFY2(error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
+    QVERIFY2(error.size() > fileErrorMessage(path, QString()).size(), qPrintable(error)); // and why
+    QCOMPARE(readFile(folder + QStringLiteral("/t.xml")), old);
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("t.xml")});
+}
+
+QTEST_GUILESS_MAIN(TestTransactionFile)
+#include "tst_transactionfile.moc"
