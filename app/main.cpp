@@ -1,15 +1,17 @@
-#include "frmControlPanel.h"
+#include "Recorder.h"
+#include "WebBrowser.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
+    WebBrowser::prepareEnvironment();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tallyronet-recorder"));
     QApplication::setOrganizationName(QStringLiteral("TallyroNet"));
+    QApplication::setQuitOnLastWindowClosed(true);
 
-    frmControlPanel editor;
-    editor.setProgramEnding(true); // the only window: closing it ends the program
-    editor.show();
+    Recorder recorder(WebBrowser::recorderProfile());
+    recorder.start();
     return QApplication::exec();
 }

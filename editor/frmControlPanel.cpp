@@ -80,7 +80,8 @@ void frmControlPanel::buildControls()
     m_recordedItems->setObjectName(QStringLiteral("recordedItems"));
     m_recordedItems->setToolTip(QStringLiteral("Double-click to view the complete URL for this step"));
     m_recordedItems->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_listFrame = addFieldFrame(QStringLiteral("Recorded URLs"), m_recordedItems, QRect(120, 60, 5655, 2535), 2160);
+    m_listFrame =
+        addFieldFrame(QStringLiteral("Recorded URLs"), m_recordedItems, QRect(120, 60, 5655, 2535), 2160);
 
     auto* heading = new QLabel(QStringLiteral("Step Details"), this);
     QFont headingFont = heading->font();
@@ -139,15 +140,16 @@ void frmControlPanel::buildControls()
     m_cAllowDuplicates->setObjectName(QStringLiteral("cAllowDuplicates"));
     m_cAllowDuplicates->hide();
 
-    QWidget* tabOrder[] = {m_txtLabel,  m_txtHTTPUser, m_txtHTTPpass, m_txtKeywords, m_txtErrors, m_txtCookies,
-                           m_txtPostData, m_cmbPing,   m_txtTimeout,  m_Command3,    m_recordedItems};
+    QWidget* tabOrder[] = {m_txtLabel,   m_txtHTTPUser, m_txtHTTPpass,  m_txtKeywords,
+                           m_txtErrors,  m_txtCookies,  m_txtPostData,  m_cmbPing,
+                           m_txtTimeout, m_Command3,    m_recordedItems};
     for (size_t i = 0; i + 1 < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i], tabOrder[i + 1]);
 
     // The ping list has no key handling of its own; it forwards like the text
     // boxes, so that each key still reaches the shortcut table once.
-    const QList<QWidget*> forwarding{m_txtKeywords, m_txtErrors,   m_txtCookies,  m_txtTimeout,    m_txtLabel,
-                                     m_txtHTTPUser, m_txtHTTPpass, m_cmbPing,     m_recordedItems};
+    const QList<QWidget*> forwarding{m_txtKeywords, m_txtErrors,   m_txtCookies, m_txtTimeout,   m_txtLabel,
+                                     m_txtHTTPUser, m_txtHTTPpass, m_cmbPing,    m_recordedItems};
     for (QWidget* control : forwarding) {
         m_forwarding.insert(control);
         control->installEventFilter(this);
@@ -168,12 +170,16 @@ StepStore::AddResult frmControlPanel::addURL(const QString& URL, const QString& 
 {
     const auto result =
         m_store.addURL(URL, PD, sKeywords, sErrors, sCookies, sHttpUser, sHttpPass, sTimeout, sPing, sLabel);
-    if (result == StepStore::AddResult::StoreFull) {
-        QMessageBox box(QMessageBox::Critical, StepStore::fullStoreTitle(), StepStore::fullStoreMessage(),
-                        QMessageBox::Ok, isVisible() ? this : nullptr);
-        box.exec();
-    }
+    if (result == StepStore::AddResult::StoreFull)
+        showFullStoreMessage();
     return result;
+}
+
+void frmControlPanel::showFullStoreMessage()
+{
+    QMessageBox box(QMessageBox::Critical, StepStore::fullStoreTitle(), StepStore::fullStoreMessage(),
+                    QMessageBox::Ok, isVisible() ? this : nullptr);
+    box.exec();
 }
 
 int frmControlPanel::selectedLine() const
@@ -238,8 +244,8 @@ void frmControlPanel::setFieldsFrom(const RecordedStep& step, const QString& raw
 
 void frmControlPanel::emptyFields()
 {
-    for (QLineEdit* edit : {m_txtKeywords, m_txtErrors, m_txtCookies, m_txtTimeout, m_txtHTTPUser,
-                            m_txtHTTPpass, m_txtLabel})
+    for (QLineEdit* edit :
+         {m_txtKeywords, m_txtErrors, m_txtCookies, m_txtTimeout, m_txtHTTPUser, m_txtHTTPpass, m_txtLabel})
         edit->clear();
     m_txtPostData->clear();
     m_cmbPing->setCurrentIndex(0);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Playback.h"
 #include "StepStore.h"
 
 #include <QSet>
@@ -27,6 +28,9 @@ public:
     ~frmControlPanel() override;
 
     StepStore& store() { return m_store; }
+    // The replay of the steps, paced by this window's timer.
+    PlaybackEngine& playback() { return m_playback; }
+    void PlayTracks() { m_playback.PlayTracks(); }
     const StepStore& store() const { return m_store; }
 
     // Where the shortcut keys send the main window's commands; may stay unset.
@@ -38,6 +42,9 @@ public:
                                 const QString& sHttpUser = {}, const QString& sHttpPass = {},
                                 const QString& sTimeout = {}, const QString& sPing = {},
                                 const QString& sLabel = {});
+
+    // The store's full-store message box.
+    void showFullStoreMessage();
 
     // Commit the fields into currentStep, then load the selected step.
     void recordedItems_Click();
@@ -87,6 +94,7 @@ private:
     void onSelectionRequested(int pos);
 
     StepStore m_store;
+    PlaybackEngine m_playback{m_store};
     RecorderCommands* m_commands = nullptr;
     bool m_listSync = false; // list maintenance, not a user selection
     bool m_programEnding = false;

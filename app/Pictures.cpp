@@ -1,0 +1,94 @@
+#include "Pictures.h"
+
+#include <QFont>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+
+namespace pictures {
+namespace {
+
+const QColor deepBlue(23, 63, 122);
+const QColor lightBlue(120, 170, 225);
+
+} // namespace
+
+QPixmap button(const QString& symbol, const QString& word, QSize size)
+{
+    QPixmap pixmap(size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient plate(0, 0, 0, size.height());
+    plate.setColorAt(0, QColor(250, 252, 255));
+    plate.setColorAt(1, QColor(206, 222, 242));
+    p.setBrush(plate);
+    p.setPen(QPen(deepBlue, 1));
+    p.drawRoundedRect(QRectF(0.5, 0.5, size.width() - 1, size.height() - 1), 5, 5);
+
+    QFont font = p.font();
+    font.setBold(true);
+    font.setPixelSize(qMax(8, size.height() / 2));
+    p.setFont(font);
+    const int symbolWidth = size.height();
+    p.setPen(deepBlue);
+    p.drawText(QRect(2, 0, symbolWidth, size.height()), Qt::AlignCenter, symbol);
+    font.setPixelSize(qMax(7, size.height() / 3));
+    p.setFont(font);
+    p.drawText(QRect(symbolWidth, 0, size.width() - symbolWidth - 3, size.height()), Qt::AlignCenter, word);
+    return pixmap;
+}
+
+QPixmap banner(QSize size)
+{
+    QPixmap pixmap(size.expandedTo(QSize(1, 1)));
+    QPainter p(&pixmap);
+    QLinearGradient g(0, 0, pixmap.width(), 0);
+    g.setColorAt(0, deepBlue);
+    g.setColorAt(1, lightBlue);
+    p.fillRect(pixmap.rect(), g);
+    return pixmap;
+}
+
+QPixmap logo()
+{
+    QPixmap pixmap(217, 41);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(QColor(255, 255, 255, 40));
+    p.setPen(Qt::NoPen);
+    p.drawEllipse(QRectF(6, 6, 29, 29));
+    p.setPen(QPen(Qt::white, 3));
+    QPainterPath tick;
+    tick.moveTo(13, 21);
+    tick.lineTo(19, 27);
+    tick.lineTo(29, 13);
+    p.drawPath(tick);
+    QFont font = p.font();
+    font.setBold(true);
+    font.setPixelSize(20);
+    p.setFont(font);
+    p.drawText(QRect(42, 0, 175, 41), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("TallyroNet"));
+    return pixmap;
+}
+
+QPixmap icon()
+{
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(deepBlue);
+    p.setPen(Qt::NoPen);
+    p.drawEllipse(QRectF(1, 1, 30, 30));
+    p.setPen(QPen(Qt::white, 3));
+    QPainterPath tick;
+    tick.moveTo(9, 16);
+    tick.lineTo(14, 22);
+    tick.lineTo(23, 10);
+    p.drawPath(tick);
+    return pixmap;
+}
+
+} // namespace pictures

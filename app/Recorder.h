@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+
+class frmBrowser;
+class frmControlPanel;
+class ServiceWindows;
+class QWebEngineProfile;
+
+// What the program's windows share: the step editor (which holds the steps),
+// the status text every browser window shows when a page completes, and the
+// browser windows themselves, the first of which is the main window.
+class Recorder : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Recorder(QWebEngineProfile* profile, QObject* parent = nullptr);
+    ~Recorder() override;
+
+    // Creates and shows the main window.
+    frmBrowser* start();
+
+    QWebEngineProfile* profile() const { return m_profile; }
+    frmControlPanel& editor() { return *m_editor; }
+    // The sign-in, upload and problem report windows (exist once start() ran).
+    ServiceWindows& services() { return *m_services; }
+    frmBrowser* mainWindow() const;
+    QList<frmBrowser*> windows() const;
+
+    QString statusText;
+
+    // Window bookkeeping, used by the browser windows.
+    void windowOpened(frmBrowser* window);
+    // Closes every other window, the most recently opened first (program end).
+    void closeAllBut(frmBrowser* window);
+
+private:
+    QWebEngineProfile* m_profile;
+    std::unique_ptr<frmControlPanel> m_editor;
+    std::unique_ptr<ServiceWindows> m_services;
+    QList<QPointer<frmBrowser>> m_windows;
+};

@@ -1,0 +1,557 @@
+#include "WebBrowser.h"
+
+#include "NavigationTracker.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QPointer>
+#include <QStackedLayout>
+#include <QTimer>
+#include <QUuid>
+#include <QWebChannel>
+#include <QWebEngineHttpRequest>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+#include <QWebEngineUrlRequestInfo>
+#include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineView>
+
+#include <unistd.h>
+
+Q_LOGGING_CATEGORY(lcBrowser, "tallyro.browser", QtWarningMsg)
+
+namespace {
+
+const QString blankPage = QStringLiteral("about:blank");
+
+// Prefix of the console messages by which frames of another origin report to
+// the program (they cannot reach the top frame's channel).
+const QString& consoleMarker()
+{
+    static const QString marker =
+        QStringLiteral("\u0001tallyro-") + QUuid::createUuid().toString(QUuid::WithoutBraces) + u':';
+    return marker;
+}
+
+qint64 now()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer c;
+        c.start();
+        return c;
+    }();
+    return clock.elapsed();
+}
+
+CaptureStore& sharedCaptures()
+{
+    static CaptureStore store;
+    return store;
+}
+
+NavigationTracker::Type trackerType(QWebEnginePage::NavigationType type)
+{
+    switch (type) {
+    case QWebEnginePage::NavigationTypeLinkClicked:
+        return NavigationTracker::Type::Link;
+    case QWebEnginePage::NavigationTypeTyped:
+        return NavigationTracker::Type::Typed;
+    case QWebEnginePage::NavigationTypeFormSubmitted:
+        return NavigationTracker::Type::Form;
+    case QWebEnginePage::NavigationTypeBackForward:
+        return NavigationTracker::Type::BackForward;
+    case QWebEnginePage::NavigationTypeReload:
+        return NavigationTracker::Type::Reload;
+    case QWebEnginePage::NavigationTypeRedirect:
+        return NavigationTracker::Type::Redirect;
+    case QWebEnginePage::NavigationTypeOther:
+        break;
+    }
+    return NavigationTracker::Type::Other;
+}
+
+NavigationTracker::Type trackerType(QWebEngineUrlRequestInfo::NavigationType type)
+{
+    switch (type) {
+    case QWebEngineUrlRequestInfo::NavigationTypeLink:
+        return NavigationTracker::Type::Link;
+    case QWebEngineUrlRequestInfo::NavigationTypeTyped:
+        return NavigationTracker::Type::Typed;
+    case QWebEngineUrlRequestInfo::NavigationTypeFormSubmitted:
+        return NavigationTracker::Type::Form;
+    case QWebEngineUrlRequestInfo::NavigationTypeBackForward:
+        return NavigationTracker::Type::BackForward;
+    case QWebEngineUrlRequestInfo::NavigationTypeReload:
+        return NavigationTracker::Type::Reload;
+    case QWebEngineUrlRequestInfo::NavigationTypeRedirect:
+        return NavigationTracker::Type::Redirect;
+    default:
+        break;
+    }
+    return NavigationTracker::Type::Other;
+}
+
+// The object the page script calls through the page's channel.
+class CaptureSink : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    Q_INVOKABLE void post(const QString& text) { emit message(text); }
+signals:
+    void message(const QString& text);
+};
+
+} // namespace
+
+class RecorderPage;
+
+struct WebBrowser::Private
+{
+    Private(WebBrowser* q, Origin origin) : q(q), origin(origin) {}
+    static Private* of(WebBrowser* browser) { return browser->d.get(); }
+
+    WebBrowser* q;
+    Origin origin;
+    RecorderPage* page = nullptr;
+    QWebEngineView* view = nullptr;
+    QStackedLayout* stack = nullptr;
+    NavigationTracker tracker{sharedCaptures()};
+    QList<NavigationTracker::Started> outbox;
+    QTimer flushTimer;
+    QTimer pollTimer;
+    bool loading = false;
+
+    // A POST the program itself loads (replay): its body for the event.
+    QString programPostKey;
+    QByteArray programPostBody;
+
+    // A new window's page is shown only once that cannot crash the engine: after
+    // it committed a real document, or after its blank document was reloaded
+    // from a snapshot of its content.
+    bool shown = false;
+    bool adopted = false;
+    bool firstNavigationSeen = false;
+    bool ownReload = false;
+    QUrl openerUrl;
+    QTimer blankTimer;
+
+    void queue(const QList<NavigationTracker::Started>& started);
+    void flush();
+    void raiseBeforeNavigate(const QUrl& url, const QByteArray& body);
+    void schedulePoll();
+    void handleScriptMessage(const QString& text);
+    void navigationRequested(const QUrl& url, QWebEnginePage::NavigationType type, bool isMainFrame);
+    void requestIntercepted(QWebEngineUrlRequestInfo& info);
+    void urlChanged(const QUrl& url);
+    void loadFinished();
+    void adopt(const QUrl& opener);
+    void reloadBlankFromSnapshot();
+    void showPage();
+};
+
+class RecorderPage : public QWebEnginePage
+{
+public:
+    RecorderPage(QWebEngineProfile* profile, WebBrowser::Private* d) : QWebEnginePage(profile), d(d) {}
+
+protected:
+    bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
+    {
+        d->navigationRequested(url, type, isMainFrame);
+        return true;
+    }
+
+    QWebEnginePage* createWindow(WebWindowType) override
+    {
+        WebBrowser* browser = nullptr;
+        emit d->q->NewWindow2(&browser);
+        if (!browser)
+            return nullptr;
+        WebBrowser::Private* other = WebBrowser::Private::of(browser);
+        other->adopt(url());
+        return other->page;
+    }
+
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
+                                  const QString& source) override
+    {
+        if (message.startsWith(consoleMarker())) {
+            d->handleScriptMessage(message.mid(consoleMarker().size()));
+            return;
+        }
+        QWebEnginePage::javaScriptConsoleMessage(level, message, line, source);
+    }
+
+private:
+    WebBrowser::Private* d;
+};
+
+namespace {
+
+class FrameRequestWatcher : public QWebEngineUrlRequestInterceptor
+{
+public:
+    FrameRequestWatcher(WebBrowser::Private* d, QObject* parent)
+        : QWebEngineUrlRequestInterceptor(parent), d(d)
+    {}
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override { d->requestIntercepted(info); }
+
+private:
+    WebBrowser::Private* d;
+};
+
+} // namespace
+
+void WebBrowser::prepareEnvironment()
+{
+    // The engine refuses to start its sandbox as root (CI); ordinary users keep it.
+    if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+}
+
+QWebEngineProfile* WebBrowser::recorderProfile()
+{
+    static QPointer<QWebEngineProfile> profile;
+    if (profile)
+        return profile;
+    profile = new QWebEngineProfile(QCoreApplication::instance()); // off the record
+    profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+
+    QFile file(QStringLiteral(":/tallyro/capture.js"));
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("page script missing from the program's resources");
+    QString source = QString::fromUtf8(file.readAll());
+    source.replace(QStringLiteral("@MARKER@"), consoleMarker());
+
+    QWebEngineScript script;
+    script.setName(QStringLiteral("tallyro-capture"));
+    script.setSourceCode(source);
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(QWebEngineScript::ApplicationWorld);
+    script.setRunsOnSubFrames(true);
+    profile->scripts()->insert(script);
+    return profile;
+}
+
+WebBrowser::WebBrowser(QWebEngineProfile* profile, Origin origin, QWidget* parent)
+    : QWidget(parent), d(std::make_unique<Private>(this, origin))
+{
+    d->page = new RecorderPage(profile, d.get());
+    d->page->setParent(this);
+    d->page->setUrlRequestInterceptor(new FrameRequestWatcher(d.get(), d->page));
+
+    auto* channel = new QWebChannel(d->page);
+    auto* sink = new CaptureSink(channel);
+    channel->registerObject(QStringLiteral("tallyroCapture"), sink);
+    d->page->setWebChannel(channel, QWebEngineScript::ApplicationWorld);
+    connect(sink, &CaptureSink::message, this, [this](const QString& text) { d->handleScriptMessage(text); });
+
+    d->view = new QWebEngineView;
+    d->stack = new QStackedLayout(this);
+    d->stack->setContentsMargins(0, 0, 0, 0);
+    auto* placeholder = new QWidget;
+    placeholder->setAutoFillBackground(true);
+    d->stack->addWidget(placeholder);
+    d->stack->addWidget(d->view);
+    if (origin == Origin::OwnWindow)
+        d->showPage();
+
+    d->flushTimer.setSingleShot(true);
+    d->flushTimer.setInterval(0);
+    connect(&d->flushTimer, &QTimer::timeout, this, [this] { d->flush(); });
+    d->pollTimer.setInterval(20);
+    connect(&d->pollTimer, &QTimer::timeout, this, [this] {
+        d->queue(d->tracker.poll(now()));
+        if (!d->tracker.hasPending())
+            d->pollTimer.stop();
+    });
+    d->blankTimer.setSingleShot(true);
+    d->blankTimer.setInterval(300);
+    connect(&d->blankTimer, &QTimer::timeout, this, [this] {
+        if (!d->firstNavigationSeen && !d->shown)
+            d->reloadBlankFromSnapshot();
+    });
+
+    connect(d->page, &QWebEnginePage::loadStarted, this, [this] { d->loading = true; });
+    connect(d->page, &QWebEnginePage::loadFinished, this, [this] { d->loadFinished(); });
+    connect(d->page, &QWebEnginePage::urlChanged, this, [this](const QUrl& url) { d->urlChanged(url); });
+    connect(d->page, &QWebEnginePage::windowCloseRequested, this, [this] {
+        // Outside the engine's callback: the handler may show a message box.
+        QTimer::singleShot(0, this, [this] {
+            bool cancel = false;
+            emit WindowClosing(d->origin == Origin::NewWindow, &cancel);
+        });
+    });
+    connect(d->page, &QWebEnginePage::renderProcessTerminated, this,
+            [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
+                if (status == QWebEnginePage::NormalTerminationStatus)
+                    return;
+                d->loading = false;
+                const QString reason = status == QWebEnginePage::KilledTerminationStatus
+                                           ? QStringLiteral("killed")
+                                           : QStringLiteral("crashed (exit code %1)").arg(exitCode);
+                emit RendererCrashed(reason);
+            });
+}
+
+WebBrowser::~WebBrowser()
+{
+    // The view must let go of the page before the page goes.
+    d->view->setPage(nullptr);
+    delete d->page;
+    d->page = nullptr;
+}
+
+void WebBrowser::Navigate(const QString& url)
+{
+    if (url == blankPage) {
+        // The engine reports no navigation to the blank page: raise it here.
+        bool cancel = false;
+        emit BeforeNavigate2(url, {}, &cancel);
+        // A new window's page receives its content from the engine.
+        if (cancel || d->origin == Origin::NewWindow)
+            return;
+        d->page->load(QUrl(blankPage));
+        return;
+    }
+    d->page->load(QUrl::fromUserInput(url));
+}
+
+void WebBrowser::Navigate2(const QString& url, const QByteArray& postData, const QString& headers)
+{
+    if (postData.isEmpty()) {
+        Navigate(url);
+        return;
+    }
+    const QUrl target = QUrl::fromUserInput(url);
+    QWebEngineHttpRequest request(target, QWebEngineHttpRequest::Post);
+    request.setPostData(postData);
+    for (const QString& line : headers.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
+        const qsizetype colon = line.indexOf(u':');
+        if (colon > 0)
+            request.setHeader(line.left(colon).trimmed().toLatin1(),
+                              line.mid(colon + 1).trimmed().toLatin1());
+    }
+    d->programPostKey = NavigationTracker::key(target);
+    d->programPostBody = postData;
+    d->page->load(request);
+}
+
+void WebBrowser::GoBack()
+{
+    d->page->triggerAction(QWebEnginePage::Back);
+}
+
+void WebBrowser::Stop()
+{
+    d->page->triggerAction(QWebEnginePage::Stop);
+}
+
+bool WebBrowser::Busy() const
+{
+    return d->loading;
+}
+
+QString WebBrowser::LocationURL() const
+{
+    return d->page->url().toString(QUrl::FullyEncoded);
+}
+
+QString WebBrowser::LocationName() const
+{
+    return d->page->title();
+}
+
+bool WebBrowser::isPageShown() const
+{
+    return d->shown;
+}
+
+QWebEnginePage* WebBrowser::page() const
+{
+    return d->page;
+}
+
+QWebEngineView* WebBrowser::view() const
+{
+    return d->view;
+}
+
+void WebBrowser::Private::queue(const QList<NavigationTracker::Started>& started)
+{
+    if (started.isEmpty())
+        return;
+    outbox.append(started);
+    flushTimer.start();
+}
+
+void WebBrowser::Private::flush()
+{
+    while (!outbox.isEmpty()) {
+        const NavigationTracker::Started next = outbox.takeFirst();
+        raiseBeforeNavigate(next.url, next.body);
+    }
+}
+
+void WebBrowser::Private::raiseBeforeNavigate(const QUrl& url, const QByteArray& body)
+{
+    bool cancel = false;
+    qCDebug(lcBrowser) << "navigation started:" << url << body.left(100);
+    emit q->BeforeNavigate2(url.toString(QUrl::FullyEncoded), body, &cancel);
+    // The engine's navigation is already under way; a cancel stops it.
+    if (cancel)
+        page->triggerAction(QWebEnginePage::Stop);
+}
+
+void WebBrowser::Private::schedulePoll()
+{
+    if (tracker.hasPending() && !pollTimer.isActive())
+        pollTimer.start();
+}
+
+void WebBrowser::Private::navigationRequested(const QUrl& url, QWebEnginePage::NavigationType type,
+                                              bool isMainFrame)
+{
+    qCDebug(lcBrowser) << "navigation requested:" << url << type << (isMainFrame ? "main" : "sub");
+    if (ownReload && url.scheme() == u"data")
+        return; // the snapshot reload of a new window: not a navigation of the page
+    NavigationTracker::Type t = trackerType(type);
+    if (origin == Origin::NewWindow && isMainFrame && !firstNavigationSeen) {
+        firstNavigationSeen = true;
+        // A form posted into a new window arrives under various types: let the
+        // request tell whether it carries a body.
+        if (t != NavigationTracker::Type::Redirect)
+            t = NavigationTracker::Type::Form;
+    }
+    if (isMainFrame && !programPostKey.isEmpty() && t == NavigationTracker::Type::Typed &&
+        NavigationTracker::key(url) == programPostKey) {
+        const QByteArray body = programPostBody;
+        programPostKey.clear();
+        programPostBody.clear();
+        queue({{url, body}});
+        return;
+    }
+    if (auto body = tracker.navigationRequested(url, t, isMainFrame, now()))
+        queue({{url, *body}});
+    schedulePoll();
+}
+
+void WebBrowser::Private::requestIntercepted(QWebEngineUrlRequestInfo& info)
+{
+    const auto resource = info.resourceType();
+    if (resource != QWebEngineUrlRequestInfo::ResourceTypeMainFrame &&
+        resource != QWebEngineUrlRequestInfo::ResourceTypeSubFrame)
+        return;
+    const bool mainFrame = resource == QWebEngineUrlRequestInfo::ResourceTypeMainFrame;
+    qCDebug(lcBrowser) << "request:" << info.requestMethod() << info.requestUrl() << info.navigationType()
+                       << (mainFrame ? "main" : "sub");
+    if (auto started = tracker.intercepted(info.requestUrl(), info.requestMethod(),
+                                           trackerType(info.navigationType()), mainFrame, now()))
+        queue({*started});
+    schedulePoll();
+}
+
+void WebBrowser::Private::handleScriptMessage(const QString& text)
+{
+    qCDebug(lcBrowser) << "page script:" << text.left(300);
+    const QJsonObject m = QJsonDocument::fromJson(text.toUtf8()).object();
+    const QString kind = m.value(QStringLiteral("k")).toString();
+    const bool top = m.value(QStringLiteral("top")).toBool();
+    const QUrl url(m.value(QStringLiteral("url")).toString());
+    if (kind == u"form") {
+        FormCapture c;
+        c.frame = m.value(QStringLiteral("frame")).toString();
+        c.group = m.value(QStringLiteral("group")).toInt();
+        c.event = m.value(QStringLiteral("event")).toInt();
+        c.submitted = m.value(QStringLiteral("submitted")).toBool();
+        c.method = m.value(QStringLiteral("method")).toString();
+        c.action = m.value(QStringLiteral("action")).toString();
+        c.body = m.value(QStringLiteral("body")).toString().toUtf8();
+        c.time = now();
+        sharedCaptures().add(c);
+        queue(tracker.poll(now()));
+    } else if (kind == u"nav") {
+        tracker.announced(url, now());
+    } else if (kind == u"doc" && !top) {
+        queue(tracker.committed(url, false, now()));
+    } else if (kind == u"load" && !top) {
+        flush();
+        emit q->DocumentComplete(url.toString(QUrl::FullyEncoded));
+    }
+    schedulePoll();
+}
+
+void WebBrowser::Private::urlChanged(const QUrl& url)
+{
+    if (ownReload)
+        return;
+    queue(tracker.committed(url, true, now()));
+    flush();
+    if (origin == Origin::NewWindow && !shown && url.isValid() && url.toString() != blankPage)
+        showPage();
+    emit q->NavigateComplete2();
+}
+
+void WebBrowser::Private::loadFinished()
+{
+    loading = false;
+    if (ownReload) {
+        ownReload = false;
+        showPage();
+        return;
+    }
+    flush();
+    if (origin == Origin::NewWindow && !shown && adopted) {
+        // Nothing real committed: the page still holds its first, blank document.
+        reloadBlankFromSnapshot();
+        return;
+    }
+    emit q->DocumentComplete(page->url().toString(QUrl::FullyEncoded));
+}
+
+void WebBrowser::Private::adopt(const QUrl& opener)
+{
+    adopted = true;
+    openerUrl = opener;
+    blankTimer.start();
+}
+
+void WebBrowser::Private::reloadBlankFromSnapshot()
+{
+    if (ownReload || shown)
+        return;
+    ownReload = true;
+    QPointer<QWebEnginePage> guard(page);
+    page->runJavaScript(
+        QStringLiteral("[document.URL, document.documentElement ? document.documentElement.outerHTML : '']"),
+        QWebEngineScript::ApplicationWorld, [this, guard](const QVariant& result) {
+            if (!guard)
+                return;
+            const QVariantList parts = result.toList();
+            const QString documentUrl = parts.value(0).toString();
+            const QString html = parts.value(1).toString();
+            const QUrl base =
+                documentUrl.isEmpty() || documentUrl == blankPage ? openerUrl : QUrl(documentUrl);
+            page->setHtml(html, base);
+        });
+}
+
+void WebBrowser::Private::showPage()
+{
+    if (shown)
+        return;
+    shown = true;
+    blankTimer.stop();
+    view->setPage(page);
+    stack->setCurrentWidget(view);
+}
+
+#include "WebBrowser.moc"

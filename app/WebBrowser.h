@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class QWebEnginePage;
+class QWebEngineProfile;
+class QWebEngineView;
+
+// The recorder's embedded browser: one per browser window. It raises, in this
+// order per navigation, BeforeNavigate2 (once for every navigation the browser
+// starts, in any frame, including those the program starts and about:blank),
+// NavigateComplete2 (main frame committed) and DocumentComplete (document loaded);
+// NewWindow2 when a page asks for a new window and WindowClosing when a script
+// asks to close it.
+class WebBrowser : public QWidget
+{
+    Q_OBJECT
+public:
+    // How the browser comes to be: for a window of its own, or to receive a page's
+    // new window (its content then arrives from the engine, see NewWindow2).
+    enum class Origin
+    {
+        OwnWindow,
+        NewWindow
+    };
+
+    explicit WebBrowser(QWebEngineProfile* profile, Origin origin = Origin::OwnWindow,
+                        QWidget* parent = nullptr);
+    ~WebBrowser() override;
+
+    // Process set-up the engine needs before the application object exists.
+    static void prepareEnvironment();
+    // The profile every browser of the program shares (page script installed,
+    // nothing kept on disk).
+    static QWebEngineProfile* recorderProfile();
+
+    void Navigate(const QString& url);
+    // With a body: sent as a POST of exactly these bytes with the given header lines
+    // ("Name: value" separated by CR LF).
+    void Navigate2(const QString& url, const QByteArray& postData = {}, const QString& headers = {});
+    void GoBack();
+    void Stop();
+    bool Busy() const;
+    QString LocationURL() const;
+    QString LocationName() const;
+    // True once the page is shown in the view (a new window's page waits until
+    // showing it is safe).
+    bool isPageShown() const;
+    // The engine's page and view, for tests that drive pages directly.
+    QWebEnginePage* page() const;
+    QWebEngineView* view() const;
+
+signals:
+    // postData: the body as the server receives it; empty for a GET. Setting *cancel
+    // stops the navigation (only effective for navigations not yet under way).
+    void BeforeNavigate2(const QString& url, const QByteArray& postData, bool* cancel);
+    void NavigateComplete2();
+    void DocumentComplete(const QString& url);
+    // The handler creates the new window and stores its browser in *newBrowser;
+    // leaving it null refuses the new window.
+    void NewWindow2(WebBrowser** newBrowser);
+    void WindowClosing(bool openedByScript, bool* cancel);
+    // The page's renderer process ended abnormally.
+    void RendererCrashed(const QString& reason);
+
+public:
+    struct Private; // the engine's page and its helpers reach the browser through it
+
+private:
+    friend struct Private;
+    std::unique_ptr<Private> d;
+};

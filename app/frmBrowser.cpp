@@ -1,0 +1,741 @@
+#include "frmBrowser.h"
+
+#include "BrowserLayout.h"
+#include "CodePage.h"
+#include "Pictures.h"
+#include "Recorder.h"
+#include "ServiceHost.h"
+#include "ServiceRules.h"
+#include "ServiceWindows.h"
+#include "TransactionFile.h"
+#include "TransactionImport.h"
+#include "Twips.h"
+#include "frmControlPanel.h"
+#include "tallyro_config.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <optional>
+
+namespace {
+
+const QString blankPage = QStringLiteral("about:blank");
+
+// Design client area of the window, in twips.
+constexpr int designWidth = 10935;
+constexpr int designHeight = 9960;
+constexpr int addressLimit = 2048;
+
+} // namespace
+
+QString frmBrowser::versionText()
+{
+    return QStringLiteral("%1.%2.%3")
+        .arg(TALLYRO_VERSION_MAJOR)
+        .arg(TALLYRO_VERSION_MINOR)
+        .arg(TALLYRO_VERSION_PATCH);
+}
+
+QString frmBrowser::productTitle()
+{
+    return QStringLiteral("TallyroNet Transaction Recorder ") + versionText();
+}
+
+frmBrowser::frmBrowser(Recorder& recorder, WebBrowser::Origin origin) : m_recorder(recorder), m_origin(origin)
+{
+    setObjectName(QStringLiteral("frmBrowser"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("TallyroNet Transaction Recorder"));
+    setWindowIcon(pictures::icon());
+    buildControls();
+    buildMenus();
+    m_recorder.windowOpened(this);
+    Form_Load();
+}
+
+frmBrowser::~frmBrowser()
+{
+    setHourglass(false);
+}
+
+bool frmBrowser::isPopup() const
+{
+    return m_cPopup->isChecked();
+}
+
+void frmBrowser::buildControls()
+{
+    m_client = new QWidget(this);
+    setCentralWidget(m_client);
+
+    m_topPict = new QLabel(m_client);
+    m_topPict->setObjectName(QStringLiteral("topPict"));
+    m_topPict->setScaledContents(true);
+    m_topPict->setPixmap(pictures::banner(QSize(730, 41)));
+    twips::place(m_topPict, QRect(0, 0, designWidth, browserlayout::topPictHeight));
+
+    m_Image2 = new QLabel(m_client);
+    m_Image2->setObjectName(QStringLiteral("Image2"));
+    m_Image2->setPixmap(pictures::logo());
+    m_Image2->setToolTip(serviceHost());
+    twips::place(m_Image2, QRect(0, 0, 3255, 615));
+
+    auto makeButton = [this](const char* name, const QString& tip, const QRect& rect, const QString& symbol,
+                             const QString& word) {
+        auto* b = new QPushButton(m_client);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setToolTip(tip);
+        b->setFlat(true);
+        twips::place(b, rect);
+        b->setIcon(QIcon(pictures::button(symbol, word, b->size())));
+        b->setIconSize(b->size());
+        m_pictureButtons.append(b);
+        return b;
+    };
+    m_Label1 = makeButton("Label1", QStringLiteral("View and edit the recorded transaction steps"),
+                          QRect(3600, 80, 1125, 450), QStringLiteral("\u270E"), QStringLiteral("Steps"));
+    m_lblStepBack = makeButton("lblStepBack", QStringLiteral("Return to the previous page"),
+                               QRect(4740, 80, 1125, 450), QStringLiteral("\u25C0"), QStringLiteral("Back"));
+    m_lblSkip = makeButton("lblSkip", QStringLiteral("Don't record this step"), QRect(5880, 80, 1125, 450),
+                           QStringLiteral("\u2716"), QStringLiteral("Skip"));
+    m_Label2 = makeButton("Label2", QStringLiteral("Play the recorded steps"), QRect(7020, 80, 930, 450),
+                          QStringLiteral("\u25B6"), QStringLiteral("Play"));
+    m_Command1 = makeButton("Command1", QStringLiteral("Stop"), QRect(7020, 80, 930, 450),
+                            QStringLiteral("\u25A0"), QStringLiteral("Stop"));
+    m_Command1->hide();
+    m_Command1->setEnabled(false);
+    m_lblRestart = makeButton("lblRestart", QStringLiteral("Delete all steps and start over"),
+                              QRect(7965, 80, 930, 450), QStringLiteral("\u21BA"), QStringLiteral("Reset"));
+    m_LblUpload = makeButton("LblUpload", QStringLiteral("Upload the recorded transaction"),
+                             QRect(8910, 80, 930, 450), QStringLiteral("\u2191"), QStringLiteral("Upload"));
+    m_HelpCommand = makeButton("HelpCommand", QStringLiteral("Help"), QRect(9855, 80, 930, 450),
+                               QStringLiteral("?"), QStringLiteral("Help"));
+    setTabOrder(m_Label1, m_lblStepBack);
+    setTabOrder(m_lblStepBack, m_lblSkip);
+    setTabOrder(m_lblSkip, m_Label2);
+    setTabOrder(m_Label2, m_lblRestart);
+    setTabOrder(m_lblRestart, m_LblUpload);
+    setTabOrder(m_LblUpload, m_HelpCommand);
+
+    connect(m_Label1, &QPushButton::clicked, this, &frmBrowser::Label1_Click);
+    connect(m_Command1, &QPushButton::clicked, this, &frmBrowser::Command1_Click);
+    connect(m_HelpCommand, &QPushButton::clicked, this, &frmBrowser::HelpCommand_Click);
+    connect(m_lblStepBack, &QPushButton::clicked, this, &frmBrowser::lblStepBack_Click);
+    connect(m_lblSkip, &QPushButton::clicked, this, &frmBrowser::lblSkip_Click);
+    connect(m_Label2, &QPushButton::clicked, this, &frmBrowser::Label2_Click);
+    connect(m_lblRestart, &QPushButton::clicked, this, &frmBrowser::lblRestart_Click);
+    connect(m_LblUpload, &QPushButton::clicked, this, &frmBrowser::lblUpload_Click);
+
+    m_cPopup = new QCheckBox(QStringLiteral("Popup"), m_client);
+    m_cPopup->setObjectName(QStringLiteral("cPopup"));
+    twips::place(m_cPopup, QRect(3360, 120, 255, 255));
+    m_cPopup->hide();
+
+    m_picAddress = new QWidget(m_client);
+    m_picAddress->setObjectName(QStringLiteral("picAddress"));
+    twips::place(m_picAddress, QRect(-15, 600, 10980, browserlayout::picAddressHeight));
+    m_lblAddress = new QLabel(QStringLiteral("&Address:"), m_picAddress);
+    m_lblAddress->setObjectName(QStringLiteral("lblAddress"));
+    twips::place(m_lblAddress, QRect(45, 30, 675, 180));
+    m_cboAddress = new QComboBox(m_picAddress);
+    m_cboAddress->setObjectName(QStringLiteral("cboAddress"));
+    m_cboAddress->setEditable(true);
+    m_cboAddress->setInsertPolicy(QComboBox::NoInsert);
+    m_cboAddress->setDuplicatesEnabled(false);
+    twips::place(m_cboAddress, QRect(30, 240, 9495, 315));
+    m_lblAddress->setBuddy(m_cboAddress);
+    m_cboAddress->lineEdit()->installEventFilter(this);
+    connect(m_cboAddress, &QComboBox::activated, this, [this] { cboAddress_Click(); });
+    m_chkSave = new QCheckBox(QStringLiteral("Recording"), m_picAddress);
+    m_chkSave->setObjectName(QStringLiteral("chkSave"));
+    m_chkSave->setChecked(true);
+    twips::place(m_chkSave, QRect(9570, 225, 1335, 255));
+
+    m_browser = new WebBrowser(m_recorder.profile(), m_origin, m_client);
+    m_browser->setObjectName(QStringLiteral("brwWebBrowser"));
+    twips::place(m_browser, QRect(0, browserlayout::browserTop, designWidth - 50, designHeight - 1570));
+    connect(m_browser, &WebBrowser::BeforeNavigate2, this, &frmBrowser::BeforeNavigate2);
+    connect(m_browser, &WebBrowser::NavigateComplete2, this, &frmBrowser::NavigateComplete2);
+    connect(m_browser, &WebBrowser::DocumentComplete, this, &frmBrowser::DocumentComplete);
+    connect(m_browser, &WebBrowser::NewWindow2, this, &frmBrowser::NewWindow2);
+    connect(m_browser, &WebBrowser::WindowClosing, this, &frmBrowser::WindowClosing);
+    connect(m_browser, &WebBrowser::RendererCrashed, this, &frmBrowser::RendererCrashed);
+
+    m_StatusContainer = new QWidget(m_client);
+    m_StatusContainer->setObjectName(QStringLiteral("StatusContainer"));
+    m_StatusBar = new QLabel(m_StatusContainer);
+    m_StatusBar->setObjectName(QStringLiteral("StatusBar"));
+
+    m_timTimer.setInterval(1);
+    connect(&m_timTimer, &QTimer::timeout, this, &frmBrowser::timTimer_Timer);
+
+    resize(twips::toPixels(designWidth, logicalDpiX()),
+           twips::toPixels(designHeight, logicalDpiY()) + menuBar()->sizeHint().height());
+}
+
+void frmBrowser::buildMenus()
+{
+    auto add = [this](QMenu* menu, const char* name, const QString& caption, const QKeySequence& shortcut) {
+        QAction* a = menu->addAction(caption);
+        a->setObjectName(QString::fromLatin1(name));
+        if (!shortcut.isEmpty())
+            a->setShortcut(shortcut);
+        return a;
+    };
+    m_mMenu = menuBar()->addMenu(QStringLiteral("File"));
+    m_mMenu->setObjectName(QStringLiteral("mMenu"));
+    connect(add(m_mMenu, "mOpen", QStringLiteral("Open"), QKeySequence(Qt::CTRL | Qt::Key_O)),
+            &QAction::triggered, this, &frmBrowser::mOpen_Click);
+    connect(add(m_mMenu, "mSave", QStringLiteral("Save as"), QKeySequence(Qt::CTRL | Qt::Key_S)),
+            &QAction::triggered, this, &frmBrowser::mSave_Click);
+    connect(add(m_mMenu, "mnuExit", QStringLiteral("Exit"), {}), &QAction::triggered, this,
+            &frmBrowser::mnuExit_Click);
+
+    QMenu* recorder = menuBar()->addMenu(QStringLiteral("Recorder"));
+    recorder->setObjectName(QStringLiteral("mRecorder"));
+    connect(add(recorder, "mEdit", QStringLiteral("Edit steps"), QKeySequence(Qt::CTRL | Qt::Key_E)),
+            &QAction::triggered, this, &frmBrowser::Label1_Click);
+    QAction* back = add(recorder, "mBack", QStringLiteral("Step Back"), QKeySequence(Qt::CTRL | Qt::Key_Z));
+    QAction* skip = add(recorder, "mSkip", QStringLiteral("Skip step"), QKeySequence(Qt::CTRL | Qt::Key_N));
+    m_mPlay = add(recorder, "mPlay", QStringLiteral("Play"), QKeySequence(Qt::CTRL | Qt::Key_P));
+    m_mStop = add(recorder, "mStop", QStringLiteral("Stop"), QKeySequence(Qt::CTRL | Qt::Key_D));
+    m_mStop->setVisible(false);
+    m_mStop->setEnabled(false);
+    QAction* reset = add(recorder, "mRestart", QStringLiteral("Reset"), QKeySequence(Qt::CTRL | Qt::Key_W));
+    QAction* upload =
+        add(recorder, "mnuUpload", QStringLiteral("Upload"), QKeySequence(Qt::CTRL | Qt::Key_U));
+    connect(back, &QAction::triggered, this, &frmBrowser::lblStepBack_Click);
+    connect(skip, &QAction::triggered, this, &frmBrowser::lblSkip_Click);
+    connect(m_mPlay, &QAction::triggered, this, &frmBrowser::Label2_Click);
+    connect(reset, &QAction::triggered, this, &frmBrowser::lblRestart_Click);
+    connect(m_mStop, &QAction::triggered, this, &frmBrowser::Command1_Click);
+    connect(upload, &QAction::triggered, this, &frmBrowser::lblUpload_Click);
+
+    QMenu* options = menuBar()->addMenu(QStringLiteral("Options"));
+    options->setObjectName(QStringLiteral("mOptions"));
+    m_mAllowDuplicates = add(options, "mAllowDuplicates", QStringLiteral("Allow duplicate URLs"), {});
+    m_mAllowDuplicates->setCheckable(true);
+    connect(m_mAllowDuplicates, &QAction::triggered, this, &frmBrowser::mAllowDuplicates_Click);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
+    help->setObjectName(QStringLiteral("mHelp"));
+    connect(add(help, "problem", QStringLiteral("Report a problem"), QKeySequence(Qt::CTRL | Qt::Key_R)),
+            &QAction::triggered, this, &frmBrowser::problem_Click);
+    connect(add(help, "mnuUpdates", QStringLiteral("Check for Updates"), QKeySequence(Qt::CTRL | Qt::Key_I)),
+            &QAction::triggered, this, &frmBrowser::mnuUpdates_Click);
+    connect(add(help, "mOhelp", QStringLiteral("Visit online help"), QKeySequence(Qt::Key_F1)),
+            &QAction::triggered, this, &frmBrowser::HelpCommand_Click);
+}
+
+void frmBrowser::Form_Load()
+{
+    startPage = blankPage;
+    m_recorder.statusText = QStringLiteral("Done.");
+    m_cboAddress->lineEdit()->setMaxLength(addressLimit);
+    m_recorder.editor().hide();
+    backStepPending = false;
+    show();
+    m_firstShownAt = pos();
+    Form_Resize();
+    twips::place(m_cboAddress,
+                 QRect(50, twips::fromPixels(m_lblAddress->geometry().bottom() + 1, logicalDpiY()) + 15,
+                       twips::width(m_cboAddress), twips::height(m_cboAddress)));
+    if (!startPage.isEmpty()) {
+        m_cboAddress->setEditText(startPage);
+        m_cboAddress->addItem(startPage);
+        m_timTimer.start();
+        m_browser->Navigate(startPage);
+    }
+}
+
+void frmBrowser::Form_Resize()
+{
+    const qreal dpiX = logicalDpiX();
+    const qreal dpiY = logicalDpiY();
+    const int w = twips::fromPixels(m_client->width(), dpiX);
+    const int h = twips::fromPixels(m_client->height(), dpiY);
+
+    QRect browser = m_browser->geometry();
+    browser.moveTopLeft(QPoint(0, twips::toPixels(browserlayout::browserTop, dpiY)));
+    const browserlayout::Resize r =
+        browserlayout::resize(w, h, twips::fromPixels(m_cboAddress->x(), dpiX), twips::width(m_chkSave));
+    if (r.widthsChanged) {
+        twips::setWidth(m_cboAddress, r.cboAddressWidth);
+        m_chkSave->move(twips::toPixels(r.chkSaveLeft, dpiX), m_chkSave->y());
+        browser.setWidth(twips::toPixels(r.browserWidth, dpiX));
+        twips::setWidth(m_picAddress, r.picAddressWidth);
+    }
+    if (r.heightChanged)
+        browser.setHeight(twips::toPixels(r.browserHeight, dpiY));
+    m_browser->setGeometry(browser);
+
+    // The status strip stays docked along the bottom edge.
+    const int statusHeight = twips::toPixels(browserlayout::statusHeight, dpiY);
+    m_StatusContainer->setGeometry(0, m_client->height() - statusHeight, m_client->width(), statusHeight);
+    m_StatusBar->setGeometry(0, twips::toPixels(10, dpiY), m_StatusContainer->width(),
+                             twips::toPixels(200, dpiY));
+}
+
+void frmBrowser::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    Form_Resize();
+}
+
+void frmBrowser::timTimer_Timer()
+{
+    if (m_browser->Busy()) {
+        setWindowTitle(QStringLiteral("Working..."));
+        setHourglass(true);
+        m_StatusBar->setText(QStringLiteral("Opening page..."));
+        return;
+    }
+    m_timTimer.stop();
+    setHourglass(false);
+    applyCaption(m_browser->LocationURL(), m_browser->LocationName());
+}
+
+void frmBrowser::applyCaption(const QString& address, const QString& title)
+{
+    setWindowTitle(browserlayout::caption(address, title, productTitle()));
+}
+
+void frmBrowser::setHourglass(bool on)
+{
+    // One override per window at most, so the pointer always comes back.
+    if (on == m_hourglass)
+        return;
+    m_hourglass = on;
+    if (on)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+bool frmBrowser::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_cboAddress->lineEdit() && event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            cboAddress_KeyPress(13);
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void frmBrowser::cboAddress_KeyPress(int keyAscii)
+{
+    if (keyAscii == 13)
+        cboAddress_Click();
+}
+
+void frmBrowser::cboAddress_Click()
+{
+    if (m_cboAddress->currentText() == blankPage)
+        m_cboAddress->setEditText(QString());
+    if (addressUpdating)
+        return;
+    const QString address = m_cboAddress->currentText();
+    if (address.isEmpty())
+        return;
+    m_StatusBar->clear();
+    m_timTimer.start();
+    m_browser->Navigate(address);
+}
+
+void frmBrowser::hidePopupControls()
+{
+    if (!m_cPopup->isChecked())
+        return;
+    for (QPushButton* b :
+         {m_Label1, m_Label2, m_lblStepBack, m_lblSkip, m_Command1, m_lblRestart, m_LblUpload, m_HelpCommand})
+        b->hide();
+    m_mMenu->menuAction()->setVisible(false);
+}
+
+void frmBrowser::BeforeNavigate2(const QString& url, const QByteArray& postData, bool* cancel)
+{
+    hidePopupControls();
+    m_timTimer.start();
+    if (m_chkSave->isChecked()) {
+        pendingPostData = codepage::fromAnsi(postData);
+        frmControlPanel& editor = m_recorder.editor();
+        if (url != blankPage) {
+            if (editor.store().addURL(url, pendingPostData) == StepStore::AddResult::StoreFull) {
+                // Shown outside the engine's callback; the navigation goes on.
+                QTimer::singleShot(0, &editor, [&editor] { editor.showFullStoreMessage(); });
+            }
+        } else if (editor.store().count() >= 1) {
+            *cancel = true;
+        }
+    }
+    pendingPostData.clear();
+}
+
+void frmBrowser::NavigateComplete2()
+{
+    const QString address = m_browser->LocationURL();
+    const QString title = m_browser->LocationName();
+    applyCaption(address, title);
+    m_StatusBar->setText(QStringLiteral("Opening page ...") + title);
+    setHourglass(true);
+
+    addressUpdating = true;
+    const int found = m_cboAddress->findText(address, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (found >= 0)
+        m_cboAddress->removeItem(found);
+    m_cboAddress->insertItem(0, address);
+    m_cboAddress->setCurrentIndex(0);
+    cboAddress_Click();
+    addressUpdating = false;
+}
+
+void frmBrowser::DocumentComplete(const QString& url)
+{
+    applyCaption(url, m_browser->LocationName());
+    setHourglass(false);
+    m_StatusBar->setText(m_recorder.statusText);
+    frmControlPanel& editor = m_recorder.editor();
+    const bool recordedPage = m_chkSave->isChecked() && url != blankPage;
+    if (recordedPage && !backStepPending) {
+        editor.selectLine(editor.store().count() - 1);
+        editor.show();
+        editor.raise();
+    }
+    if (recordedPage) {
+        editor.txtLabel()->setText(browserlayout::labelForTitle(m_browser->LocationName()));
+        editor.recordedItems_Click();
+    }
+    Form_Resize();
+    backStepPending = false;
+}
+
+void frmBrowser::NewWindow2(WebBrowser** newBrowser)
+{
+    auto* popup = new frmBrowser(m_recorder, WebBrowser::Origin::NewWindow);
+    const int offset = twips::toPixels(1200, logicalDpiX());
+    popup->move(popup->m_firstShownAt + QPoint(offset, offset));
+    *newBrowser = popup->brwWebBrowser();
+    popup->m_cPopup->setChecked(true);
+    popup->show();
+}
+
+void frmBrowser::WindowClosing(bool openedByScript, bool* cancel)
+{
+    if (openedByScript) {
+        close();
+        return;
+    }
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error"),
+                    QStringLiteral("Error: Cannot close this window"), QMessageBox::Ok, this);
+    box.exec();
+    *cancel = true;
+}
+
+void frmBrowser::RendererCrashed(const QString& reason)
+{
+    setHourglass(false);
+    m_StatusBar->setText(
+        QStringLiteral("The page stopped working (%1). Enter an address to go on.").arg(reason));
+}
+
+void frmBrowser::closeEvent(QCloseEvent* event)
+{
+    if (!isPopup())
+        m_recorder.closeAllBut(this);
+    event->accept();
+}
+
+namespace {
+
+std::optional<QString>& nextFileName()
+{
+    static std::optional<QString> name;
+    return name;
+}
+
+std::function<bool(const QUrl&)>& pageOpener()
+{
+    static std::function<bool(const QUrl&)> opener = [](const QUrl& url) {
+        return QDesktopServices::openUrl(url);
+    };
+    return opener;
+}
+
+// The import's view of the program: the step editor and the Recording box.
+class EditorImportTarget : public ImportTarget
+{
+public:
+    EditorImportTarget(frmControlPanel& editor, QCheckBox* chkSave, QWidget* parent)
+        : m_editor(editor), m_chkSave(chkSave), m_parent(parent)
+    {}
+    void checkRecording() override { m_chkSave->setChecked(true); }
+    void clearitems() override { m_editor.clearitems(); }
+    StepStore::AddResult addURL(const RecordedStep& s, bool reportFullStore) override
+    {
+        const auto result = m_editor.store().addURL(s.url, s.postdata, s.keywords, s.errors, s.cookies,
+                                                    s.httpuser, s.httppass, s.timeout, s.ping, s.label);
+        if (result == StepStore::AddResult::StoreFull && reportFullStore)
+            m_editor.showFullStoreMessage();
+        return result;
+    }
+    void setEditorFields(const RecordedStep& values, const QString& rawPing) override
+    {
+        m_editor.setFieldsFrom(values, rawPing);
+    }
+    int listCount() const override { return m_editor.store().count(); }
+    void selectLine(int row) override { m_editor.selectLine(row); }
+    void recordedItems_Click() override { m_editor.recordedItems_Click(); }
+    void showMessage(const QString& text) override
+    {
+        QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok, m_parent);
+        box.exec();
+    }
+
+private:
+    frmControlPanel& m_editor;
+    QCheckBox* m_chkSave;
+    QWidget* m_parent;
+};
+
+void showBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text)
+{
+    QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+} // namespace
+
+void frmBrowser::setNextFileName(const QString& name)
+{
+    nextFileName() = name;
+}
+
+void frmBrowser::setPageOpener(std::function<bool(const QUrl&)> opener)
+{
+    pageOpener() = std::move(opener);
+}
+
+QUrl frmBrowser::helpPage()
+{
+    return QUrl(QStringLiteral("http://") + serviceHost() + QStringLiteral("/kb/windows_recorder.html"));
+}
+
+QUrl frmBrowser::updatesPage()
+{
+    return QUrl(QStringLiteral("http://") + serviceHost() + QStringLiteral("/recorderupdates.php?version=") +
+                versionText());
+}
+
+frmBrowser& frmBrowser::mainWindow()
+{
+    frmBrowser* main = m_recorder.mainWindow();
+    return main ? *main : *this;
+}
+
+void frmBrowser::Label1_Click()
+{
+    m_timTimer.stop();
+    m_browser->Stop();
+    m_recorder.editor().show();
+    m_recorder.editor().raise();
+}
+
+void frmBrowser::lblSkip_Click()
+{
+    frmControlPanel& editor = m_recorder.editor();
+    if (editor.store().count() < 1)
+        return;
+    editor.selectLine(editor.store().count() - 1);
+    editor.deleteItem();
+}
+
+void frmBrowser::lblStepBack_Click()
+{
+    backStepPending = true;
+    const int target = m_recorder.editor().store().count() - 1;
+    if (target < 1)
+        return;
+    m_browser->GoBack();
+    // Bounded: each Skip removes one step.
+    for (int guard = 0; m_recorder.editor().store().count() > target && guard < StepStore::capacity; ++guard)
+        lblSkip_Click();
+}
+
+void frmBrowser::lblRestart_Click()
+{
+    m_chkSave->setChecked(true);
+    m_recorder.editor().clearitems();
+    m_browser->Navigate(startPage);
+}
+
+void frmBrowser::Label2_Click()
+{
+    frmBrowser& main = mainWindow();
+    if (&main != this) {
+        main.Label2_Click(); // a replay always runs in the main window
+        return;
+    }
+    if (m_recorder.editor().store().count() < 1) {
+        showBox(this, QMessageBox::Critical, QStringLiteral("Transaction Recorder"),
+                QStringLiteral("No steps were recorded - nothing to play"));
+        return;
+    }
+    m_timTimer.start();
+    setRunningControls(true);
+    m_recorder.editor().PlayTracks();
+}
+
+void frmBrowser::Command1_Click()
+{
+    frmBrowser& main = mainWindow();
+    if (&main != this) {
+        main.Command1_Click();
+        return;
+    }
+    setRunningControls(false);
+    m_recorder.editor().playback().stop();
+    m_recorder.statusText = QStringLiteral("Done.");
+    m_StatusBar->setText(m_recorder.statusText);
+}
+
+void frmBrowser::lblUpload_Click()
+{
+    m_recorder.services().lblUpload_Click();
+}
+
+void frmBrowser::problem_Click()
+{
+    m_recorder.services().openProblemReport();
+}
+
+void frmBrowser::HelpCommand_Click()
+{
+    pageOpener()(helpPage()); // a failure stays silent
+}
+
+void frmBrowser::mnuUpdates_Click()
+{
+    pageOpener()(updatesPage());
+}
+
+void frmBrowser::mAllowDuplicates_Click()
+{
+    // The menu entry has already changed its mark: undo a refused switch-off.
+    const bool wasChecked = !m_mAllowDuplicates->isChecked();
+    if (wasChecked && m_recorder.editor().store().haveDuplicateURLs()) {
+        m_mAllowDuplicates->setChecked(true);
+        showBox(this, QMessageBox::NoIcon, QStringLiteral("Warning"),
+                QStringLiteral("You have already recorded duplicate URLs, please delete them first."));
+        return;
+    }
+    m_recorder.editor().cAllowDuplicates()->setChecked(m_mAllowDuplicates->isChecked());
+}
+
+void frmBrowser::mnuExit_Click()
+{
+    mainWindow().close();
+}
+
+QString frmBrowser::chooseFile(const QString& title, bool save)
+{
+    const QString initial = QStringLiteral("*.xml");
+    if (nextFileName()) {
+        const QString name = *nextFileName();
+        nextFileName().reset();
+        return name;
+    }
+    const QString chosen = save ? QFileDialog::getSaveFileName(this, title, initial, initial)
+                                : QFileDialog::getOpenFileName(this, title, initial, initial);
+    return chosen.isEmpty() ? initial : chosen; // cancelled: the initial name comes back
+}
+
+void frmBrowser::mSave_Click()
+{
+    if (m_recorder.editor().store().count() < 1) {
+        showBox(this, QMessageBox::NoIcon, QStringLiteral("No steps recorded"),
+                QStringLiteral("You haven't recorded any steps"));
+        return;
+    }
+    QString file = chooseFile(QStringLiteral("File Save"), true);
+    if (file == u"*.xml")
+        return;
+    writeTransactionFile(file);
+}
+
+bool frmBrowser::writeTransactionFile(QString& sFile)
+{
+    if (sFile.isEmpty())
+        sFile = defaultTransactionFile();
+    const QByteArray bytes =
+        transactionFileBytes(m_recorder.editor().store().steps(), m_recorder.services().currentAccount());
+    QString error;
+    if (!saveTransactionFile(sFile, bytes, &error)) {
+        showBox(this, QMessageBox::Warning, applicationTitle(), error);
+        return false;
+    }
+    if (sFile != defaultTransactionFile())
+        showBox(this, QMessageBox::NoIcon, QStringLiteral("File Save"),
+                QStringLiteral("File saved successfully"));
+    return true;
+}
+
+void frmBrowser::mOpen_Click()
+{
+    const QString file = chooseFile(QStringLiteral("File Open"), false);
+    if (file == u"*.xml")
+        return;
+    importTransactionFile(file);
+    Label1_Click();
+}
+
+void frmBrowser::importTransactionFile(const QString& path)
+{
+    EditorImportTarget target(m_recorder.editor(), mainWindow().chkSave(), this);
+    ::importTransactionFile(path, target);
+}
+
+void frmBrowser::navigateStep(const QString& url, const QByteArray& postData, const QString& headers)
+{
+    if (postData.isEmpty())
+        m_browser->Navigate2(url);
+    else
+        m_browser->Navigate2(url, postData, headers);
+}
+
+void frmBrowser::prepareRun()
+{
+    m_recorder.editor().hide();
+    raise();
+    activateWindow();
+    m_chkSave->setChecked(false);
+}
+
+void frmBrowser::setRunningControls(bool running)
+{
+    m_Command1->setVisible(running);
+    m_Command1->setEnabled(running);
+    m_Label2->setVisible(!running && !isPopup());
+    m_Label2->setEnabled(!running);
+    m_mStop->setVisible(running);
+    m_mStop->setEnabled(running);
+    m_mPlay->setVisible(!running);
+    m_mPlay->setEnabled(!running);
+}
+
+void frmBrowser::setStatusText(const QString& text)
+{
+    m_recorder.statusText = text;
+}

@@ -1,0 +1,139 @@
+#pragma once
+
+#include "Playback.h"
+#include "RecorderCommands.h"
+#include "WebBrowser.h"
+
+#include <QMainWindow>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class Recorder;
+
+// The recording browser window. The main window and every window a page opens
+// are of this class; a window a page opened is marked a popup and shows fewer
+// controls. Every page request its browser starts while Recording is checked
+// becomes a step in the program's step editor.
+class frmBrowser : public QMainWindow, public RecorderCommands, public PlaybackHost
+{
+    Q_OBJECT
+public:
+    frmBrowser(Recorder& recorder, WebBrowser::Origin origin);
+    ~frmBrowser() override;
+
+    static QString versionText();
+    static QString productTitle();
+
+    WebBrowser* brwWebBrowser() const { return m_browser; }
+    QCheckBox* chkSave() const { return m_chkSave; }
+    QCheckBox* cPopup() const { return m_cPopup; }
+    QComboBox* cboAddress() const { return m_cboAddress; }
+    QLabel* StatusBar() const { return m_StatusBar; }
+    bool isPopup() const;
+
+    // Commands of the main window (picture buttons, menus, the editor's keys).
+    void lblStepBack_Click() override;
+    void lblSkip_Click() override;
+    void Label2_Click() override;
+    void lblRestart_Click() override;
+    void lblUpload_Click() override;
+    void Label1_Click();
+    void Command1_Click();
+    void HelpCommand_Click();
+    void mnuUpdates_Click();
+    void mAllowDuplicates_Click();
+    void mnuExit_Click();
+    void problem_Click();
+    void mOpen_Click();
+    void mSave_Click();
+    // Writes the transaction file; an empty sFile means the default file, and is
+    // set to it. False (after telling the user) when the file could not be written.
+    bool writeTransactionFile(QString& sFile);
+    void importTransactionFile(const QString& path);
+
+    // File dialogs answer with this name instead, once, when it is set (tests).
+    static void setNextFileName(const QString& name);
+    // Where the help and update pages are opened (tests replace it).
+    static void setPageOpener(std::function<bool(const QUrl&)> opener);
+    static QUrl helpPage();
+    static QUrl updatesPage();
+
+    // What a replay needs of the main window.
+    void navigateStep(const QString& url, const QByteArray& postData, const QString& headers) override;
+    void prepareRun() override;
+    void setRunningControls(bool running) override;
+    void setStatusText(const QString& text) override;
+    void setHourglass(bool on) override;
+
+    void cboAddress_Click();
+    void cboAddress_KeyPress(int keyAscii);
+
+    bool backStepPending = false;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void buildMenus();
+    void Form_Load();
+    void Form_Resize();
+    void timTimer_Timer();
+    void hidePopupControls();
+    void applyCaption(const QString& address, const QString& title);
+    frmBrowser& mainWindow();
+    QString chooseFile(const QString& title, bool save);
+
+    // Events of the embedded browser.
+    void BeforeNavigate2(const QString& url, const QByteArray& postData, bool* cancel);
+    void NavigateComplete2();
+    void DocumentComplete(const QString& url);
+    void NewWindow2(WebBrowser** newBrowser);
+    void WindowClosing(bool openedByScript, bool* cancel);
+    void RendererCrashed(const QString& reason);
+
+    Recorder& m_recorder;
+    WebBrowser::Origin m_origin;
+    QString startPage;
+    QString pendingPostData;
+    bool addressUpdating = false;
+    bool m_hourglass = false;
+    QPoint m_firstShownAt;
+
+    QWidget* m_client = nullptr;
+    QLabel* m_topPict = nullptr;
+    QLabel* m_Image2 = nullptr;
+    QList<QPushButton*> m_pictureButtons;
+    QPushButton* m_Label1 = nullptr;
+    QPushButton* m_lblStepBack = nullptr;
+    QPushButton* m_lblSkip = nullptr;
+    QPushButton* m_Label2 = nullptr;
+    QPushButton* m_Command1 = nullptr;
+    QPushButton* m_lblRestart = nullptr;
+    QPushButton* m_LblUpload = nullptr;
+    QPushButton* m_HelpCommand = nullptr;
+    QCheckBox* m_cPopup = nullptr;
+    QWidget* m_picAddress = nullptr;
+    QLabel* m_lblAddress = nullptr;
+    QComboBox* m_cboAddress = nullptr;
+    QCheckBox* m_chkSave = nullptr;
+    WebBrowser* m_browser = nullptr;
+    QWidget* m_StatusContainer = nullptr;
+    QLabel* m_StatusBar = nullptr;
+    QTimer m_timTimer;
+
+    QMenu* m_mMenu = nullptr;
+    QAction* m_mStop = nullptr;
+    QAction* m_mPlay = nullptr;
+    QAction* m_mAllowDuplicates = nullptr;
+};

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "WebBrowser.h"
+
+#include <QApplication>
+#include <QTest>
+
+// A test main for tests that run the real browser engine: the engine's process
+// set-up must happen before the application object exists.
+#define TALLYRO_BROWSER_TEST_MAIN(TestClass)                                                                 \
+    int main(int argc, char* argv[])                                                                         \
+    {                                                                                                        \
+        WebBrowser::prepareEnvironment();                                                                    \
+        QApplication app(argc, argv);                                                                        \
+        app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
+        TestClass test;                                                                                      \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                           \
+        return QTest::qExec(&test, argc, argv);                                                              \
+    }

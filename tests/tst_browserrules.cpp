@@ -1,0 +1,270 @@
+#include "BrowserLayout.h"
+#include "NavigationTracker.h"
+
+#include <QTest>
+
+using Type = NavigationTracker::Type;
+
+class TestBrowserRules : public QObject
+{
+    Q_OBJECT
+private slots:
+    void resizeThresholds_data();
+    void resizeThresholds();
+    void caption_data();
+    void caption();
+    void history_data();
+    void history();
+    void label();
+    void navigationSequences_data();
+    void navigationSequences();
+    void formBodies();
+};
+
+void TestBrowserRules::resizeThresholds_data()
+{
+    QTest::addColumn<int>("w");
+    QTest::addColumn<int>("h");
+    QTest::addColumn<bool>("widths");
+    QTest::addColumn<int>("cboWidth");
+    QTest::addColumn<int>("chkLeft");
+    QTest::addColumn<int>("browserWidth");
+    QTest::addColumn<bool>("height");
+    QTest::addColumn<int>("browserHeight");
+    // Recording box 1335 wide, address box at 50.
+    QTest::newRow("design") << 10935 << 9960 << true << 9200 << 9450 << 10885 << true << 8390;
+    QTest::newRow("width at the threshold") << 1735 << 9960 << false << 0 << 0 << 0 << true << 8390;
+    QTest::newRow("width just above") << 1736 << 9960 << true << 1 << 251 << 1686 << true << 8390;
+    QTest::newRow("height exactly 2000") << 10935 << 2000 << true << 9200 << 9450 << 10885 << false << 0;
+    QTest::newRow("height 2001") << 10935 << 2001 << true << 9200 << 9450 << 10885 << true << 431;
+    QTest::newRow("minimised") << 0 << 0 << false << 0 << 0 << 0 << false << 0;
+}
+
+void TestBrowserRules::resizeThresholds()
+{
+    QFETCH(int, w);
+    QFETCH(int, h);
+    QFETCH(bool, widths);
+    QFETCH(int, cboWidth);
+    QFETCH(int, chkLeft);
+    QFETCH(int, browserWidth);
+    QFETCH(bool, height);
+    QFETCH(int, browserHeight);
+    const browserlayout::Resize r = browserlayout::resize(w, h, 50, 1335);
+    QCOMPARE(r.widthsChanged, widths);
+    QCOMPARE(r.heightChanged, height);
+    if (widths) {
+        QCOMPARE(r.cboAddressWidth, cboWidth);
+        QCOMPARE(r.chkSaveLeft, chkLeft);
+        QCOMPARE(r.browserWidth, browserWidth);
+        QCOMPARE(r.picAddressWidth, w + 10);
+    }
+    if (height)
+        QCOMPARE(r.browserHeight, browserHeight);
+}
+
+void TestBrowserRules::caption_data()
+{
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<bool>("product");
+    QTest::newRow("blank page") << "about:blank"
+                                << "about:blank" << true;
+    QTest::newRow("empty") << ""
+                           << "x" << true;
+    QTest::newRow("one character in blanks") << "  a  "
+                                             << "x" << true;
+    QTest::newRow("two characters") << "ab"
+                                    << "x" << false;
+    QTest::newRow("page") << "http://a.test/"
+                          << "A page" << false;
+    QTest::newRow("page with empty title") << "http://a.test/"
+                                           << "" << false;
+    QTest::newRow("blank page in capitals") << "ABOUT:BLANK"
+                                            << "t" << false;
+}
+
+void TestBrowserRules::caption()
+{
+    QFETCH(QString, address);
+    QFETCH(QString, title);
+    QFETCH(bool, product);
+    const QString productTitle = QStringLiteral("TallyroNet Transaction Recorder 1.0.0");
+    QCOMPARE(browserlayout::caption(address, title, productTitle), product ? productTitle : title);
+}
+
+void TestBrowserRules::history_data()
+{
+    QTest::addColumn<QStringList>("before");
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<QStringList>("after");
+    QTest::newRow("new on top") << QStringList{"about:blank"} << "http://a/"
+                                << QStringList{"http://a/", "about:blank"};
+    QTest::newRow("moved up, no duplicate")
+        << QStringList{"http://b/", "http://a/", "about:blank"} << "http://a/"
+        << QStringList{"http://a/", "http://b/", "about:blank"};
+    QTest::newRow("case matters") << QStringList{"http://A/"} << "http://a/"
+                                  << QStringList{"http://a/", "http://A/"};
+}
+
+void TestBrowserRules::history()
+{
+    QFETCH(QStringList, before);
+    QFETCH(QString, address);
+    QFETCH(QStringList, after);
+    QCOMPARE(browserlayout::historyAfterCommit(before, address), after);
+}
+
+void TestBrowserRules::label()
+{
+    const QString title = QString(49, u'a') + QStringLiteral("\u00E9xyz");
+    QCOMPARE(browserlayout::labelForTitle(title), QString(49, u'a') + QStringLiteral("\u00E9"));
+    QCOMPARE(browserlayout::labelForTitle(QStringLiteral("short")), QStringLiteral("short"));
+}
+
+// A script of what the engine, the interceptor and the page script report, and
+// the navigations that must come out, in order.
+void TestBrowserRules::navigationSequences_data()
+{
+    QTest::addColumn<QStringList>("script");
+    QTest::addColumn<QStringList>("expected");
+    // Lines: "<time> accept <type> <url> [sub]", "<time> request <chainType> <method> <url> [sub]",
+    // "<time> announce <url>", "<time> commit <url> [sub]", "<time> form <group> <event> <action> <body>".
+    QTest::newRow("link, then a server 302 hop")
+        << QStringList{"0 accept link http://s/a", "1 request link GET http://s/a",
+                       "5 accept redirect http://s/b", "6 request link GET http://s/b",
+                       "200 commit http://s/b"}
+        << QStringList{"http://s/a"};
+    QTest::newRow("POST through a 307")
+        << QStringList{"0 form 1 1 http://s/p a=1",      "1 accept form http://s/p",
+                       "2 request form POST http://s/p", "4 accept redirect http://s/q",
+                       "5 request form POST http://s/q", "300 commit http://s/q"}
+        << QStringList{"http://s/p a=1"};
+    QTest::newRow("meta refresh announced") << QStringList{"0 accept typed http://s/m",
+                                                           "1 request typed GET http://s/m",
+                                                           "50 commit http://s/m",
+                                                           "60 announce http://s/t",
+                                                           "1060 accept redirect http://s/t",
+                                                           "1061 request redirect GET http://s/t",
+                                                           "1300 commit http://s/t"}
+                                            << QStringList{"http://s/m", "http://s/t"};
+    QTest::newRow("client redirect then a server hop of it")
+        << QStringList{"0 announce http://s/r",
+                       "1 accept redirect http://s/r",
+                       "2 request redirect GET http://s/r",
+                       "6 accept redirect http://s/x",
+                       "7 request redirect GET http://s/x",
+                       "300 commit http://s/x"}
+        << QStringList{"http://s/r"};
+    QTest::newRow("unannounced page redirect with nothing pending")
+        << QStringList{"0 accept typed http://s/a", "1 request typed GET http://s/a", "20 commit http://s/a",
+                       "500 accept redirect http://s/c", "501 request redirect GET http://s/c"}
+        << QStringList{"http://s/a", "http://s/c"};
+    QTest::newRow("judged a hop, but its chain committed")
+        << QStringList{"0 accept redirect http://s/r", "1 request redirect GET http://s/r",
+                       "5 accept redirect http://s/y", "6 request redirect GET http://s/y",
+                       "50 commit http://s/r"}
+        << QStringList{"http://s/r", "http://s/y"};
+    QTest::newRow("GET form waits for its request")
+        << QStringList{"0 form 1 1 http://s/g q=1", "1 accept form http://s/g?q=1",
+                       "2 request form GET http://s/g?q=1"}
+        << QStringList{"http://s/g?q=1"};
+    QTest::newRow("frames start in order")
+        << QStringList{"0 accept typed http://s/set", "10 accept other http://s/f1 sub",
+                       "11 accept other http://s/f2 sub", "12 accept other http://s/f3 sub"}
+        << QStringList{"http://s/set", "http://s/f1", "http://s/f2", "http://s/f3"};
+    QTest::newRow("form posted into a frame")
+        << QStringList{"0 accept typed http://s/top", "10 form 1 1 http://s/into a=1",
+                       "11 accept other http://s/into sub", "12 request other POST http://s/into sub"}
+        << QStringList{"http://s/top", "http://s/into a=1"};
+    QTest::newRow("body arrives after the request")
+        << QStringList{"0 accept form http://s/p", "1 request form POST http://s/p",
+                       "5 form 2 1 http://s/p z=9"}
+        << QStringList{"http://s/p z=9"};
+    QTest::newRow("no body ever: the address alone")
+        << QStringList{"0 accept form http://s/p", "1 request form POST http://s/p", "1000 poll"}
+        << QStringList{"http://s/p"};
+    QTest::newRow("a fetch's form data is not taken by a later link")
+        << QStringList{"0 form 1 1 http://s/p a=1", "100 accept link http://s/p"}
+        << QStringList{"http://s/p"};
+}
+
+void TestBrowserRules::navigationSequences()
+{
+    QFETCH(QStringList, script);
+    QFETCH(QStringList, expected);
+    CaptureStore captures;
+    NavigationTracker tracker(captures);
+    QStringList out;
+    auto record = [&](const QUrl& url, const QByteArray& body) {
+        out << (body.isEmpty() ? url.toString() : url.toString() + u' ' + QString::fromUtf8(body));
+    };
+    auto recordAll = [&](const QList<NavigationTracker::Started>& list) {
+        for (const auto& s : list)
+            record(s.url, s.body);
+    };
+    const QHash<QString, Type> types{{"typed", Type::Typed},       {"link", Type::Link},
+                                     {"form", Type::Form},         {"other", Type::Other},
+                                     {"redirect", Type::Redirect}, {"back", Type::BackForward}};
+    qint64 last = 0;
+    for (const QString& line : script) {
+        const QStringList w = line.split(u' ');
+        const qint64 t = w.at(0).toLongLong();
+        // Time passes: due decisions come out first.
+        for (qint64 tick = last; tick <= t; tick += 20)
+            recordAll(tracker.poll(tick));
+        last = t;
+        const bool sub = w.last() == u"sub";
+        const QString what = w.at(1);
+        if (what == u"accept") {
+            if (auto body = tracker.navigationRequested(QUrl(w.at(3)), types.value(w.at(2)), !sub, t))
+                record(QUrl(w.at(3)), *body);
+        } else if (what == u"request") {
+            if (auto s =
+                    tracker.intercepted(QUrl(w.at(4)), w.at(3).toLatin1(), types.value(w.at(2)), !sub, t))
+                record(s->url, s->body);
+        } else if (what == u"announce") {
+            tracker.announced(QUrl(w.at(2)), t);
+        } else if (what == u"commit") {
+            recordAll(tracker.committed(QUrl(w.at(2)), !sub, t));
+        } else if (what == u"form") {
+            captures.add({QStringLiteral("f"), w.at(2).toInt(), w.at(3).toInt(), QStringLiteral("post"),
+                          w.at(4), w.at(5).toUtf8(), t});
+        }
+    }
+    for (qint64 tick = last; tick <= last + 1000; tick += 20)
+        recordAll(tracker.poll(tick));
+    QCOMPARE(out, expected);
+}
+
+void TestBrowserRules::formBodies()
+{
+    CaptureStore captures;
+    const QString action = QStringLiteral("http://s/p");
+    // One submission reported twice (the second without the submitter), each
+    // event once before and once after the page's listeners.
+    captures.add({QStringLiteral("f"), 1, 1, QStringLiteral("post"), action, "a=1&go=Go", 0});
+    captures.add({QStringLiteral("f"), 1, 1, QStringLiteral("post"), action, "a=1&go=Go&added=1", 0});
+    captures.add({QStringLiteral("f"), 1, 2, QStringLiteral("post"), action, "a=1&added=1", 0});
+    QCOMPARE(captures.takePost(QUrl(action + QStringLiteral("#frag")), 1), QByteArray("a=1&go=Go&added=1"));
+    QVERIFY(!captures.takePost(QUrl(action), 2)); // consumed
+    // An older group (a page's own form data for a fetch) loses to the submission.
+    captures.add({QStringLiteral("f"), 2, 3, QStringLiteral("post"), action, "old", 10});
+    captures.add({QStringLiteral("f"), 3, 4, QStringLiteral("post"), action, "new", 20});
+    QCOMPARE(captures.takePost(QUrl(action), 30), QByteArray("new"));
+    // In one task a page's own form data (for a fetch) comes before the submission.
+    captures.add({QStringLiteral("f"), 9, 20, QStringLiteral("post"), action, "fetched", 50});
+    captures.add({QStringLiteral("f"), 9, 21, QStringLiteral("post"), action, "sent&go=1", 50, true});
+    captures.add({QStringLiteral("f"), 9, 22, QStringLiteral("post"), action, "sent", 50, true});
+    QCOMPARE(captures.takePost(QUrl(action), 60), QByteArray("sent&go=1"));
+    // Reports expire.
+    QCOMPARE(captures.takePost(QUrl(action), 40), QByteArray("old"));
+    captures.add({QStringLiteral("f"), 4, 5, QStringLiteral("post"), action, "stale", 0});
+    QVERIFY(!captures.takePost(QUrl(action), 60000));
+    // A GET form's report is no body.
+    captures.add({QStringLiteral("f"), 5, 6, QStringLiteral("get"), action, "q=1", 0});
+    QVERIFY(!captures.takePost(QUrl(action), 1));
+}
+
+QTEST_GUILESS_MAIN(TestBrowserRules)
+#include "tst_browserrules.moc"
