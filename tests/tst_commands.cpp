@@ -1,0 +1,347 @@
+#include "BrowserDriver.h"
+#include "BrowserTestMain.h"
+#include "CodePage.h"
+#include "MessageBoxCatcher.h"
+#include "Recorder.h"
+#include "TestSite.h"
+#include "TransactionFile.h"
+#include "frmBrowser.h"
+#include "frmControlPanel.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <memory>
+
+using namespace browserdriver;
+
+namespace {
+
+struct Session
+{
+    TestSite& site;
+    std::unique_ptr<Recorder> recorder = std::make_unique<Recorder>(WebBrowser::recorderProfile());
+    frmBrowser* main = nullptr;
+
+    explicit Session(TestSite& s) : site(s)
+    {
+        main = recorder->start();
+        if (!QTest::qWaitFor([&] { return main->windowTitle() == frmBrowser::productTitle(); }, 20000))
+            qWarning("the start page did not load");
+    }
+    frmControlPanel& editor() { return recorder->editor(); }
+    int count() { return editor().store().count(); }
+    bool open(const QString& address)
+    {
+        main->cboAddress()->setEditText(address);
+        main->cboAddress_KeyPress(13);
+        return QTest::qWaitFor(
+            [&] { return !main->brwWebBrowser()->Busy() && main->brwWebBrowser()->LocationURL() == address; },
+            15000);
+    }
+    // Records count pages of the site.
+    bool record(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            if (!open(site.url(QStringLiteral("/echo/page%1").arg(i))))
+                return false;
+        }
+        return QTest::qWaitFor([&] { return this->count() == count; }, 5000);
+    }
+    QAction* action(const char* name) { return main->findChild<QAction*>(QString::fromLatin1(name)); }
+};
+
+} // namespace
+
+class TestCommands : public QObject
+{
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void skipRemovesTheLastStep_data();
+    void skipRemovesTheLastStep();
+    void stepBack_data();
+    void stepBack();
+    void resetClearsAndRecordsAgain();
+    void duplicatesSwitch();
+    void servicePages();
+    void playWithoutSteps();
+    void saveOpenAndPlay();
+    void stopLeavesTheRestUnrequested();
+    void saveAsMessages();
+
+private:
+    QTemporaryDir m_data;
+    std::unique_ptr<TestSite> m_site;
+};
+
+void TestCommands::initTestCase()
+{
+    QVERIFY(m_data.isValid());
+    qputenv("XDG_DATA_HOME", m_data.path().toLocal8Bit());
+    m_site = std::make_unique<TestSite>();
+    QVERIFY(m_site->isRunning());
+}
+
+void TestCommands::skipRemovesTheLastStep_data()
+{
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<int>("selected");
+    QTest::newRow("five, first selected") << 5 << 0;
+    QTest::newRow("five, middle selected") << 5 << 2;
+    QTest::newRow("one") << 1 << 0;
+    QTest::newRow("none") << 0 << -1;
+}
+
+void TestCommands::skipRemovesTheLastStep()
+{
+    QFETCH(int, steps);
+    QFETCH(int, selected);
+    Session s(*m_site);
+    QVERIFY(s.record(steps));
+    s.editor().selectLine(selected);
+    const QList<RecordedStep> before = s.editor().store().steps();
+    s.main->lblSkip_Click();
+    QCOMPARE(s.count(), qMax(0, steps - 1));
+    for (int i = 0; i < s.count(); ++i)
+        QCOMPARE(s.editor().store().at(i).url, before.at(i).url);
+}
+
+void TestCommands::stepBack_data()
+{
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<int>("left");
+    QTest::addColumn<bool>("wentBack");
+    QTest::newRow("one step") << 1 << 1 << false;
+    QTest::newRow("three steps") << 3 << 2 << true;
+}
+
+void TestCommands::stepBack()
+{
+    QFETCH(int, steps);
+    QFETCH(int, left);
+    QFETCH(bool, wentBack);
+    Session s(*m_site);
+    QVERIFY(s.record(steps));
+    const QString before = s.main->brwWebBrowser()->LocationURL();
+    s.editor().hide();
+    s.main->lblStepBack_Click();
+    QCOMPARE(s.count(), left);
+    QVERIFY(s.main->backStepPending);
+    if (wentBack) {
+        const QString previous = s.site.url(QStringLiteral("/echo/page%1").arg(steps - 2));
+        QTRY_COMPARE_WITH_TIMEOUT(s.main->brwWebBrowser()->LocationURL(), previous, 15000);
+        QTRY_VERIFY(!s.main->backStepPending);
+        // The page reached is a step already: nothing new, and the editor stays hidden.
+        QCOMPARE(s.count(), left);
+        QVERIFY(!s.editor().isVisible());
+    } else {
+        QTest::qWait(500); // nothing is to happen
+        QCOMPARE(s.main->brwWebBrowser()->LocationURL(), before);
+    }
+}
+
+void TestCommands::resetClearsAndRecordsAgain()
+{
+    Session s(*m_site);
+    QVERIFY(s.record(2));
+    s.main->chkSave()->setChecked(false);
+    s.main->lblRestart_Click();
+    QCOMPARE(s.count(), 0);
+    QVERIFY(s.main->chkSave()->isChecked());
+    QTRY_COMPARE(s.main->brwWebBrowser()->LocationURL(), QStringLiteral("about:blank"));
+    QCOMPARE(s.count(), 0);
+}
+
+void TestCommands::duplicatesSwitch()
+{
+    Session s(*m_site);
+    QAction* entry = s.action("mAllowDuplicates");
+    entry->trigger();
+    QVERIFY(entry->isChecked());
+    QVERIFY(s.editor().cAllowDuplicates()->isChecked());
+    QVERIFY(s.open(s.site.url(QStringLiteral("/echo/same"))));
+    QVERIFY(s.open(s.site.url(QStringLiteral("/echo/other"))));
+    QVERIFY(s.open(s.site.url(QStringLiteral("/echo/same"))));
+    QTRY_COMPARE(s.count(), 3);
+    {
+        MessageBoxCatcher boxes;
+        entry->trigger();
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.last().title, QStringLiteral("Warning"));
+        QCOMPARE(boxes.last().text,
+                 QStringLiteral("You have already recorded duplicate URLs, please delete them first."));
+        QVERIFY(entry->isChecked());
+        QVERIFY(s.editor().cAllowDuplicates()->isChecked());
+    }
+    s.main->lblSkip_Click();
+    MessageBoxCatcher none;
+    entry->trigger();
+    QCOMPARE(none.count(), 0);
+    QVERIFY(!entry->isChecked());
+    QVERIFY(!s.editor().cAllowDuplicates()->isChecked());
+}
+
+void TestCommands::servicePages()
+{
+    Session s(*m_site);
+    QList<QUrl> opened;
+    frmBrowser::setPageOpener([&](const QUrl& url) {
+        opened << url;
+        return false; // no browser: stays silent
+    });
+    MessageBoxCatcher boxes;
+    s.action("mnuUpdates")->trigger();
+    s.action("mOhelp")->trigger();
+    QCOMPARE(opened.size(), 2);
+    QVERIFY(opened.at(0).toString().endsWith(QStringLiteral("/recorderupdates.php?version=") +
+                                             frmBrowser::versionText()));
+    QCOMPARE(opened.at(0).scheme(), QStringLiteral("http"));
+    QCOMPARE(opened.at(1).path(), QStringLiteral("/kb/windows_recorder.html"));
+    QCOMPARE(boxes.count(), 0);
+    QVERIFY(QRegularExpression(QStringLiteral("^\\d+\\.\\d+\\.\\d+$"))
+                .match(frmBrowser::versionText())
+                .hasMatch());
+}
+
+void TestCommands::playWithoutSteps()
+{
+    Session s(*m_site);
+    MessageBoxCatcher boxes;
+    s.main->Label2_Click();
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().text, QStringLiteral("No steps were recorded - nothing to play"));
+    QCOMPARE(boxes.last().title, QStringLiteral("Transaction Recorder"));
+    QCOMPARE(boxes.last().icon, QMessageBox::Critical);
+    QVERIFY(s.main->findChild<QPushButton*>(QStringLiteral("Label2"))->isVisible());
+    QVERIFY(s.main->chkSave()->isChecked());
+}
+
+// Record three pages with a form post, save, reset, open, play at the real
+// pace: the site receives the three requests in order, five seconds apart.
+void TestCommands::saveOpenAndPlay()
+{
+    Session s(*m_site);
+    QVERIFY(s.open(s.site.url(QStringLiteral("/echo/start"))));
+    QVERIFY(s.open(s.site.url(QStringLiteral("/forms/non-ascii.html"))));
+    QVERIFY(click(s.main->brwWebBrowser(), QStringLiteral("#go")));
+    QTRY_COMPARE_WITH_TIMEOUT(s.count(), 3, 15000);
+    QVERIFY(s.main->StatusBar() != nullptr);
+    const QList<RecordedStep> recorded = s.editor().store().steps();
+    QVERIFY(!recorded.at(2).postdata.isEmpty());
+
+    const QString file = m_data.filePath(QStringLiteral("three.xml"));
+    {
+        MessageBoxCatcher boxes;
+        frmBrowser::setNextFileName(file);
+        s.action("mSave")->trigger();
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.last().text, QStringLiteral("File saved successfully"));
+        QCOMPARE(boxes.last().title, QStringLiteral("File Save"));
+    }
+    QFile saved(file);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), transactionFileBytes(recorded, {}));
+
+    s.main->lblRestart_Click();
+    QCOMPARE(s.count(), 0);
+    frmBrowser::setNextFileName(file);
+    s.action("mOpen")->trigger();
+    QCOMPARE(s.count(), 3);
+    QVERIFY(s.editor().isVisible());
+    for (int i = 0; i < 3; ++i) {
+        QCOMPARE(s.editor().store().at(i).url, recorded.at(i).url);
+        QCOMPARE(s.editor().store().at(i).postdata, recorded.at(i).postdata);
+    }
+
+    QTRY_VERIFY(!s.main->brwWebBrowser()->Busy());
+    m_site->clear();
+    QElapsedTimer clock;
+    clock.start();
+    s.main->findChild<QPushButton*>(QStringLiteral("Label2"))->click();
+    QVERIFY(!s.main->chkSave()->isChecked());
+    QVERIFY(!s.editor().isVisible());
+    QVERIFY(s.main->findChild<QPushButton*>(QStringLiteral("Command1"))->isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(m_site->navigations().size(), 3, 20000);
+    const qint64 third = clock.elapsed();
+    const QList<LoggedRequest> served = m_site->navigations();
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(s.site.url(QString::fromLatin1(served.at(i).target)) == recorded.at(i).url);
+    QCOMPARE(served.at(2).method, QByteArray("POST"));
+    QCOMPARE(served.at(2).body, codepage::toAnsi(recorded.at(2).postdata));
+    QCOMPARE(served.at(2).headers.value("content-type"), QByteArray("application/x-www-form-urlencoded"));
+    QVERIFY2(third >= 9500 && third < 14000, qPrintable(QString::number(third)));
+    // Controls are idle at once; the run ends one tick later.
+    QVERIFY(s.main->findChild<QPushButton*>(QStringLiteral("Label2"))->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!s.editor().playback().isActive(), 7000);
+    QTRY_COMPARE(s.main->StatusBar()->text(), QStringLiteral("Done."));
+    // Recording stays off: pages now visited are not recorded.
+    QVERIFY(s.open(s.site.url(QStringLiteral("/echo/after"))));
+    QCOMPARE(s.count(), 3);
+}
+
+void TestCommands::stopLeavesTheRestUnrequested()
+{
+    Session s(*m_site);
+    QVERIFY(s.record(4));
+    s.editor().playback().setInterval(400);
+    QTRY_VERIFY(!s.main->brwWebBrowser()->Busy());
+    m_site->clear();
+    s.main->Label2_Click();
+    QTRY_COMPARE_WITH_TIMEOUT(m_site->navigations().size(), 2, 10000);
+    s.main->Command1_Click();
+    QCOMPARE(s.main->StatusBar()->text(), QStringLiteral("Done."));
+    QVERIFY(!s.editor().playback().isActive());
+    QVERIFY(s.main->findChild<QPushButton*>(QStringLiteral("Label2"))->isVisible());
+    QVERIFY(!s.main->findChild<QPushButton*>(QStringLiteral("Command1"))->isVisible());
+    QTest::qWait(1500); // three more ticks would have passed
+    QCOMPARE(m_site->navigations().size(), 2);
+    QVERIFY(!s.main->chkSave()->isChecked());
+}
+
+void TestCommands::saveAsMessages()
+{
+    Session s(*m_site);
+    {
+        MessageBoxCatcher boxes;
+        s.action("mSave")->trigger();
+        QCOMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.last().text, QStringLiteral("You haven't recorded any steps"));
+        QCOMPARE(boxes.last().title, QStringLiteral("No steps recorded"));
+    }
+    QVERIFY(s.record(1));
+    MessageBoxCatcher boxes;
+    // Cancelled: nothing written, nothing said.
+    frmBrowser::setNextFileName(QStringLiteral("*.xml"));
+    s.action("mSave")->trigger();
+    QCOMPARE(boxes.count(), 0);
+    // A folder that does not exist: the reason is told and nothing claims success.
+    frmBrowser::setNextFileName(m_data.filePath(QStringLiteral("missing/folder/x.xml")));
+    s.action("mSave")->trigger();
+    QCOMPARE(boxes.count(), 1);
+    QVERIFY(boxes.last().text.contains(QLatin1String("x.xml")));
+    QVERIFY(boxes.last().text != QLatin1String("File saved successfully"));
+    // The default file is written silently.
+    frmBrowser::setNextFileName(defaultTransactionFile());
+    s.action("mSave")->trigger();
+    QCOMPARE(boxes.count(), 1);
+    QVERIFY(QFile::exists(defaultTransactionFile()));
+    // Opening a missing file says so, then shows the editor.
+    frmBrowser::setNextFileName(m_data.filePath(QStringLiteral("nothing.xml")));
+    s.action("mOpen")->trigger();
+    QCOMPARE(boxes.count(), 2);
+    QCOMPARE(boxes.last().text,
+             QStringLiteral("Error opening file ") + m_data.filePath(QStringLiteral("nothing.xml")));
+    QCOMPARE(s.count(), 1);
+    QVERIFY(s.editor().isVisible());
+}
+
+TALLYRO_BROWSER_TEST_MAIN(TestCommands)
+#include "tst_commands.moc"
