@@ -38,6 +38,8 @@ public:
     QComboBox* cboAddress() const { return m_cboAddress; }
     QLabel* StatusBar() const { return m_StatusBar; }
     bool isPopup() const;
+    // Where the window was when it first showed.
+    QPoint firstShownAt() const { return m_firstShownAt; }
 
     // Commands of the main window (picture buttons, menus, the editor's keys).
     void lblStepBack_Click() override;

@@ -170,6 +170,7 @@ private slots:
     void labelsFromTitles();
     void revisitRelabelsTheLastStep();
     void newStepTakesOverShownSettings();
+    void fullStoreReportedAtEveryNavigation();
     void popupWindows();
     void scriptClosingWindows();
     void closingTheMainWindowEndsTheProgram();
@@ -386,6 +387,20 @@ void TestBrowser::newStepTakesOverShownSettings()
     QCOMPARE(s.editor().store().currentStep(), 1);
 }
 
+void TestBrowser::fullStoreReportedAtEveryNavigation()
+{
+    Session s(*m_site);
+    for (int i = 0; i < StepStore::capacity; ++i)
+        s.editor().store().addURL(QStringLiteral("http://x.test/%1").arg(i), QString());
+    MessageBoxCatcher boxes;
+    QVERIFY(s.open(s.site.url(QStringLiteral("/links.html"))));
+    QTRY_COMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().title, QStringLiteral("No more"));
+    QVERIFY(s.open(s.site.url(QStringLiteral("/no-title.html"))));
+    QTRY_COMPARE(boxes.count(), 2);
+    QCOMPARE(s.editor().store().count(), StepStore::capacity);
+}
+
 void TestBrowser::popupWindows()
 {
     Session s(*m_site);
@@ -409,7 +424,8 @@ void TestBrowser::popupWindows()
     QVERIFY(s.main->findChild<QPushButton*>(QStringLiteral("Label1"))->isVisible());
     // Placed 1200 twips right of and below where it first showed.
     const int offset = twips::toPixels(1200, popup->logicalDpiX());
-    QVERIFY(offset > 0);
+    QCOMPARE(offset, 80);
+    QCOMPARE(popup->pos(), popup->firstShownAt() + QPoint(offset, offset));
     // Closing it leaves the rest.
     popup->close();
     QTRY_COMPARE(s.popups().size(), 0);
