@@ -4,7 +4,10 @@
 #include "MessageBoxCatcher.h"
 #include "Recorder.h"
 #include "TestSite.h"
+#include "ServiceWindows.h"
 #include "TransactionFile.h"
+#include "frmUpload.h"
+#include "frmfileUpload.h"
 #include "frmBrowser.h"
 #include "frmControlPanel.h"
 
@@ -14,8 +17,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QRegularExpression>
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -76,6 +83,7 @@ private slots:
     void saveOpenAndPlay();
     void stopLeavesTheRestUnrequested();
     void saveAsMessages();
+    void uploadRecordedPages();
 
 private:
     QTemporaryDir m_data;
@@ -341,6 +349,57 @@ void TestCommands::saveAsMessages()
              QStringLiteral("Error opening file ") + m_data.filePath(QStringLiteral("nothing.xml")));
     QCOMPARE(s.count(), 1);
     QVERIFY(s.editor().isVisible());
+}
+
+// Record two pages, upload them through the main window's button to the local
+// stand-in of the service: it stores exactly the file written at sign-in.
+void TestCommands::uploadRecordedPages()
+{
+    QTemporaryDir service;
+    QFile accounts(service.filePath(QStringLiteral("accounts.txt")));
+    QVERIFY(accounts.open(QIODevice::WriteOnly));
+    accounts.write("account jdoe s3cret\ntransaction 12 Login\n");
+    accounts.close();
+    QProcess standin;
+    standin.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    standin.start(QStringLiteral(TALLYRO_STANDIN_SERVICE),
+                  {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--accounts"), accounts.fileName(),
+                   QStringLiteral("--store"), service.filePath(QStringLiteral("store"))});
+    QVERIFY(standin.waitForStarted(5000));
+    QByteArray line;
+    for (int i = 0; i < 50 && !line.endsWith('\n'); ++i) {
+        standin.waitForReadyRead(200);
+        line += standin.readLine();
+    }
+    QVERIFY2(line.startsWith("Listening on "), line.constData());
+    qputenv("TALLYRO_SERVICE_HOST", line.mid(13).trimmed());
+
+    Session s(*m_site);
+    QVERIFY(s.record(2));
+    s.main->findChild<QPushButton*>(QStringLiteral("LblUpload"))->click();
+    frmUpload* signIn = s.recorder->services().frmUpload();
+    QVERIFY(signIn && signIn->isVisible());
+    signIn->txtUsername()->setText(QStringLiteral("jdoe"));
+    signIn->txtKey()->setText(QStringLiteral("s3cret"));
+    signIn->cSave()->setChecked(true);
+    MessageBoxCatcher boxes;
+    signIn->Command2()->click();
+    frmfileUpload* upload = s.recorder->services().frmfileUpload();
+    QVERIFY(upload && upload->isVisible());
+    upload->Command1()->click();
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().title, QStringLiteral("Upload Status"));
+
+    const QStringList uploads = QDir(service.filePath(QStringLiteral("store")))
+                                    .entryList({QStringLiteral("upload-*")}, QDir::Dirs, QDir::Name);
+    QCOMPARE(uploads.size(), 1);
+    QFile sent(service.filePath(QStringLiteral("store/") + uploads.first() + QStringLiteral("/recorder.xml")));
+    QVERIFY(sent.open(QIODevice::ReadOnly));
+    QCOMPARE(sent.readAll(), transactionFileBytes(s.editor().store().steps(),
+                                                  {QStringLiteral("jdoe"), QStringLiteral("s3cret")}));
+    qunsetenv("TALLYRO_SERVICE_HOST");
+    standin.kill();
+    standin.waitForFinished(5000);
 }
 
 TALLYRO_BROWSER_TEST_MAIN(TestCommands)
