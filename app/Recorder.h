@@ -1,16 +1,19 @@
 #pragma once
 
 #include <QList>
+#include <QLockFile>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class frmBrowser;
 class frmControlPanel;
 class ServiceWindows;
 class QWebEngineProfile;
+class QWidget;
 
 // What the program's windows share: the step editor (which holds the steps),
 // the status text every browser window shows when a page completes, and the
@@ -34,13 +37,22 @@ public:
 
     QString statusText;
 
+    // Asks whether to restore the steps a run that ended abnormally left; tests
+    // replace the question.
+    static void setRestoreQuestion(std::function<bool(QWidget* parent, int steps)> question);
+
     // Window bookkeeping, used by the browser windows.
     void windowOpened(frmBrowser* window);
     // Closes every other window, the most recently opened first (program end).
     void closeAllBut(frmBrowser* window);
 
 private:
+    void offerRecovery(QWidget* parent);
+    void saveRecoveryCopy();
+
     QWebEngineProfile* m_profile;
+    // Held while this run keeps the recovery copy; another running instance leaves it alone.
+    std::unique_ptr<QLockFile> m_recoveryLock;
     std::unique_ptr<frmControlPanel> m_editor;
     std::unique_ptr<ServiceWindows> m_services;
     QList<QPointer<frmBrowser>> m_windows;

@@ -3,10 +3,13 @@
 #include "WebBrowser.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 // A test main for tests that run the real browser engine: the engine's process
-// set-up must happen before the application object exists.
+// set-up must happen before the application object exists. The program's folder
+// is a temporary one for the run.
 #define TALLYRO_BROWSER_TEST_MAIN(TestClass)                                                                 \
     int main(int argc, char* argv[])                                                                         \
     {                                                                                                        \

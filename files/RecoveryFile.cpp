@@ -1,0 +1,80 @@
+#include "RecoveryFile.h"
+
+#include "Credentials.h"
+#include "ProgramFolder.h"
+
+#include <QDataStream>
+#include <QFile>
+#include <QSaveFile>
+
+namespace {
+
+constexpr quint32 magic = 0x54524543; // "TREC"
+constexpr quint32 version = 1;
+constexpr qint32 maxSteps = 100000; // far above what the store holds: a bound for damaged copies
+
+QDataStream& operator<<(QDataStream& out, const RecordedStep& s)
+{
+    return out << s.url << s.postdata << s.keywords << s.errors << s.timeout << s.ping << s.cookies
+               << s.httpuser << s.httppass << s.label;
+}
+
+QDataStream& operator>>(QDataStream& in, RecordedStep& s)
+{
+    return in >> s.url >> s.postdata >> s.keywords >> s.errors >> s.timeout >> s.ping >> s.cookies >>
+           s.httpuser >> s.httppass >> s.label;
+}
+
+} // namespace
+
+QString recoveryFile()
+{
+    return programFile(QStringLiteral("recovery.dat"));
+}
+
+bool saveRecovery(const QString& path, const QList<RecordedStep>& steps, QString* error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+        if (error)
+            *error = fileErrorMessage(path, file.errorString());
+        file.cancelWriting();
+        return false;
+    }
+    QDataStream out(&file);
+    out.setVersion(QDataStream::Qt_6_4);
+    out << magic << version << qint32(steps.size());
+    for (const RecordedStep& s : steps)
+        out << s;
+    if (out.status() != QDataStream::Ok || !file.commit()) {
+        if (error)
+            *error = fileErrorMessage(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+std::optional<QList<RecordedStep>> loadRecovery(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    QDataStream in(&file);
+    in.setVersion(QDataStream::Qt_6_4);
+    quint32 m = 0;
+    quint32 v = 0;
+    qint32 count = 0;
+    in >> m >> v >> count;
+    if (in.status() != QDataStream::Ok || m != magic || v != version || count < 0 || count > maxSteps)
+        return std::nullopt;
+    QList<RecordedStep> steps;
+    for (qint32 i = 0; i < count; ++i) {
+        RecordedStep s;
+        in >> s;
+        if (in.status() != QDataStream::Ok)
+            return std::nullopt;
+        steps.append(s);
+    }
+    return steps;
+}

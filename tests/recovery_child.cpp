@@ -1,0 +1,63 @@
+// A recorder process for the crash recovery test: it records the pages it is
+// given and waits to be killed, or starts, restores what a killed run kept and
+// prints the steps.
+#include "Recorder.h"
+#include "StepStore.h"
+#include "WebBrowser.h"
+#include "frmBrowser.h"
+#include "frmControlPanel.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLineEdit>
+#include <QTest>
+
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    WebBrowser::prepareEnvironment();
+    QApplication app(argc, argv);
+    const QStringList args = QApplication::arguments();
+    const QString mode = args.value(1);
+    int asked = -1;
+    Recorder::setRestoreQuestion([&](QWidget*, int steps) {
+        asked = steps;
+        return mode == u"restore";
+    });
+    Recorder recorder(WebBrowser::recorderProfile());
+    frmBrowser* main = recorder.start();
+    StepStore& store = recorder.editor().store();
+
+    if (mode == u"record") {
+        for (qsizetype i = 2; i < args.size(); ++i) {
+            main->cboAddress()->setEditText(args.at(i));
+            main->cboAddress_KeyPress(13);
+            if (!QTest::qWaitFor([&] { return store.count() == i - 1 && !main->brwWebBrowser()->Busy(); },
+                                 20000))
+                return 2;
+            // Settings typed for the page, committed by the next selection.
+            recorder.editor()
+                .findChild<QLineEdit*>(QStringLiteral("txtKeywords"))
+                ->setText(QStringLiteral("kw %1").arg(i));
+            recorder.editor()
+                .findChild<QLineEdit*>(QStringLiteral("txtCookies"))
+                ->setText(QStringLiteral("c=%1").arg(i));
+            recorder.editor().recordedItems_Click();
+        }
+        std::printf("RECORDED %d\n", int(store.count()));
+        std::fflush(stdout);
+        return QApplication::exec(); // until killed
+    }
+
+    // Print what the store holds after start-up, then end normally.
+    QJsonArray steps;
+    for (const RecordedStep& s : store.steps())
+        steps.append(QJsonArray{s.url, s.postdata, s.keywords, s.errors, s.timeout, s.ping, s.cookies,
+                                s.httpuser, s.httppass, s.label});
+    std::printf("ASKED %d\n%s\n", asked, QJsonDocument(steps).toJson(QJsonDocument::Compact).constData());
+    std::fflush(stdout);
+    return 0;
+}
