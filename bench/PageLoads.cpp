@@ -1,0 +1,555 @@
+// Page loads in this process: the recorder's main window against a plain view,
+// and the replay's pace as the local site sees it.
+
+#include "PageLoads.h"
+
+#include "Bench.h"
+#include "Recorder.h"
+#include "TestSite.h"
+#include "WebBrowser.h"
+#include "frmBrowser.h"
+#include "frmControlPanel.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QMetaEnum>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QTimer>
+#include <QWebChannel>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineUrlRequestInfo>
+#include <QWebEngineUrlRequestInterceptor>
+#include <QWebEngineView>
+
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+
+namespace bench {
+namespace {
+
+// Stops every repeating 1 ms timer at its first tick (the recorder window's
+// busy poll), to see what page loads cost without it.
+class FastTimerStopper : public QObject
+{
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Timer) {
+            auto* timer = qobject_cast<QTimer*>(watched);
+            if (timer && timer->interval() == 1 && !timer->isSingleShot()) {
+                timer->stop();
+                return true;
+            }
+        }
+        return false;
+    }
+};
+
+// A browser whose page loads are timed: from the moment the load is asked for to
+// the completion of the document at the expected address. For the recorder that
+// is when its DocumentComplete reaches the bench, after the window's own handler
+// (connected first) has run: what recording does with a finished page counts.
+class Subject : public QObject
+{
+public:
+    virtual QString name() const = 0;
+    virtual QWebEnginePage* page() const = 0;
+
+    // Opens a page; ns receives the time to its completed document.
+    bool open(const QString& url, qint64* ns = nullptr)
+    {
+        return measure(url, ns, [&] { navigate(url); });
+    }
+    // Clicks the page's submit button #go; the answer comes from target.
+    bool submit(const QString& target, qint64* ns)
+    {
+        return measure(target, ns, [this] {
+            page()->runJavaScript(QStringLiteral("document.getElementById('go').click()"));
+        });
+    }
+    // Waits for a document at url the subject loads by itself (a start page).
+    bool await(const QString& url)
+    {
+        m_expected = url;
+        m_doneAt = 0;
+        return wait(20000);
+    }
+
+protected:
+    virtual void navigate(const QString& url) = 0;
+
+    void completed(const QString& url)
+    {
+        if (m_doneAt || m_expected.isEmpty() || !sameAddress(url, m_expected))
+            return;
+        m_doneAt = monotonicNs();
+        if (m_loop)
+            m_loop->quit();
+    }
+
+private:
+    template <typename Start> bool measure(const QString& url, qint64* ns, Start start)
+    {
+        m_expected = url;
+        m_doneAt = 0;
+        if (ns) {
+            ProfilingApplication::bucket = name();
+            ++ProfilingApplication::loads[name()];
+        }
+        const qint64 t0 = monotonicNs();
+        start();
+        const bool ok = wait(20000);
+        ProfilingApplication::bucket.clear();
+        m_expected.clear();
+        if (!ok) {
+            note(QStringLiteral("%1 did not complete %2").arg(name(), url));
+            return false;
+        }
+        if (ns)
+            *ns = m_doneAt - t0;
+        return true;
+    }
+
+    bool wait(int ms)
+    {
+        if (m_doneAt)
+            return true;
+        QEventLoop loop;
+        m_loop = &loop;
+        QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+        loop.exec();
+        m_loop = nullptr;
+        return m_doneAt != 0;
+    }
+
+    QString m_expected;
+    qint64 m_doneAt = 0;
+    QEventLoop* m_loop = nullptr;
+};
+
+// A plain QWebEngineView; with no profile given, on a profile of its own with
+// nothing installed.
+class PlainSubject : public Subject
+{
+public:
+    // What the recorder's browser adds to a page, one at a time.
+    enum Extra
+    {
+        Nothing,
+        RequestInterceptor, // sees every request, does nothing
+        WebChannel          // a channel in the script world the recorder uses, one object
+    };
+
+    PlainSubject(const QString& name, QWebEngineProfile* profile, QSize size, Extra extra = Nothing)
+        : m_name(name)
+    {
+        if (!profile)
+            profile = m_ownProfile = new QWebEngineProfile(this); // off the record
+        m_view = std::make_unique<QWebEngineView>();
+        auto* page = new QWebEnginePage(profile, m_view.get());
+        if (extra == RequestInterceptor)
+            page->setUrlRequestInterceptor(new IdleInterceptor(page));
+        if (extra == WebChannel) {
+            auto* channel = new QWebChannel(page);
+            channel->registerObject(QStringLiteral("benchObject"), new QObject(channel));
+            page->setWebChannel(channel, QWebEngineScript::ApplicationWorld);
+        }
+        m_view->setPage(page);
+        m_view->resize(size);
+        m_view->show();
+        connect(m_view.get(), &QWebEngineView::loadFinished, this,
+                [this] { completed(m_view->url().toString(QUrl::FullyEncoded)); });
+    }
+    ~PlainSubject() override { m_view.reset(); } // the page goes before its profile
+    QString name() const override { return m_name; }
+    QWebEnginePage* page() const override { return m_view->page(); }
+
+protected:
+    void navigate(const QString& url) override { m_view->load(QUrl(url)); }
+
+private:
+    class IdleInterceptor : public QWebEngineUrlRequestInterceptor
+    {
+    public:
+        using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
+        void interceptRequest(QWebEngineUrlRequestInfo&) override {}
+    };
+
+    QString m_name;
+    QWebEngineProfile* m_ownProfile = nullptr;
+    std::unique_ptr<QWebEngineView> m_view;
+};
+
+// The recorder's embedded browser alone, in a bare window: what the engine
+// wrapper costs without the recorder's window around it.
+class BrowserSubject : public Subject
+{
+public:
+    explicit BrowserSubject(QSize size)
+    {
+        m_window = std::make_unique<QWidget>();
+        m_browser =
+            new WebBrowser(WebBrowser::recorderProfile(), WebBrowser::Origin::OwnWindow, m_window.get());
+        m_browser->resize(size);
+        m_window->resize(size);
+        m_window->show();
+        connect(m_browser, &WebBrowser::DocumentComplete, this, &BrowserSubject::completed);
+    }
+    QString name() const override { return QStringLiteral("browser alone"); }
+    QWebEnginePage* page() const override { return m_browser->page(); }
+
+protected:
+    void navigate(const QString& url) override { m_browser->Navigate(url); }
+
+private:
+    std::unique_ptr<QWidget> m_window;
+    WebBrowser* m_browser = nullptr;
+};
+
+// The recorder's main window, driven as a user does: addresses typed into the
+// address box.
+class RecorderSubject : public Subject
+{
+public:
+    RecorderSubject()
+    {
+        recorder = std::make_unique<Recorder>(WebBrowser::recorderProfile());
+        main = recorder->start();
+        connect(main->brwWebBrowser(), &WebBrowser::DocumentComplete, this, &RecorderSubject::completed);
+    }
+    ~RecorderSubject() override { recorder.reset(); }
+    QString name() const override
+    {
+        return (main->chkSave()->isChecked() ? QStringLiteral("recorder")
+                                             : QStringLiteral("recorder, not recording")) +
+               suffix;
+    }
+    QWebEnginePage* page() const override { return main->brwWebBrowser()->page(); }
+
+    std::unique_ptr<Recorder> recorder;
+    frmBrowser* main = nullptr;
+    QString suffix; // names a variant of the measurement
+
+protected:
+    void navigate(const QString& url) override
+    {
+        main->cboAddress()->setEditText(url);
+        main->cboAddress_Click();
+    }
+};
+
+struct PageItem
+{
+    QString kind;
+    QString url;       // the page, or for a form the page holding it
+    QString submitsTo; // a form: where its POST goes
+};
+
+QList<PageItem> overheadPages(const TestSite& site)
+{
+    QList<PageItem> items;
+    for (int v = 1; v <= 3; ++v) {
+        for (const char* name :
+             {"plain", "article", "table", "links", "styled", "scripted", "nested", "getform"})
+            items.append(
+                {QStringLiteral("static"),
+                 site.url(QStringLiteral("/pages/%1.html?v=%2").arg(QString::fromLatin1(name)).arg(v)),
+                 {}});
+        items.append({QStringLiteral("20 sub-resources"),
+                      site.url(QStringLiteral("/pages/resources.html?v=%1").arg(v)),
+                      {}});
+        items.append(
+            {QStringLiteral("three frames"), site.url(QStringLiteral("/pages/frames.html?v=%1").arg(v)), {}});
+    }
+    for (int v = 1; v <= 2; ++v)
+        items.append({QStringLiteral("POST form"),
+                      site.url(QStringLiteral("/pages/postform.html?v=%1").arg(v)),
+                      site.url(QStringLiteral("/received"))});
+    return items;
+}
+
+struct Comparison
+{
+    QList<double> ratios, subjectMs, plainMs;
+    QMap<QString, QList<double>> byKind;
+};
+
+// Loads every page in both, alternating which goes first; before each round
+// beforeRound runs (the recorder's store is emptied so that it never fills).
+Comparison compare(Subject& subject, Subject& plain, const QList<PageItem>& items, int rounds,
+                   const std::function<void()>& beforeRound, bool warmUp = true)
+{
+    const auto load = [](Subject& b, const PageItem& item, qint64* ns) {
+        settle(40); // the previous page's after-work is not this page's load
+        if (item.submitsTo.isEmpty())
+            return b.open(item.url, ns);
+        if (!b.open(item.url))
+            return false;
+        settle(40);
+        return b.submit(item.submitsTo, ns);
+    };
+    // Both see every page once before the measured rounds.
+    if (beforeRound)
+        beforeRound();
+    for (qsizetype i = 0; warmUp && i < items.size(); ++i) {
+        load(subject, items.at(i), nullptr);
+        load(plain, items.at(i), nullptr);
+    }
+
+    Comparison c;
+    int pair = 0;
+    for (int round = 0; round < rounds; ++round) {
+        if (beforeRound)
+            beforeRound();
+        for (const PageItem& item : items) {
+            qint64 a = 0;
+            qint64 b = 0;
+            const bool subjectFirst = pair++ % 2 == 0;
+            const bool ok = subjectFirst ? load(subject, item, &a) && load(plain, item, &b)
+                                         : load(plain, item, &b) && load(subject, item, &a);
+            if (!ok)
+                continue;
+            c.subjectMs.append(double(a) / 1e6);
+            c.plainMs.append(double(b) / 1e6);
+            c.ratios.append(double(a) / double(b));
+            c.byKind[item.kind].append(double(a) / double(b));
+        }
+    }
+    return c;
+}
+
+void describe(const QString& what, const Comparison& c)
+{
+    note(QStringLiteral("%1 ms: %2").arg(what, spread(c.subjectMs)));
+    note(QStringLiteral("plain view ms: %1").arg(spread(c.plainMs)));
+    note(QStringLiteral("ratio of the medians: %1").arg(fixed(median(c.subjectMs) / median(c.plainMs))));
+    for (auto it = c.byKind.cbegin(); it != c.byKind.cend(); ++it)
+        note(QStringLiteral("ratio, %1 (%2 pairs): %3")
+                 .arg(it.key())
+                 .arg(it.value().size())
+                 .arg(spread(it.value(), 2)));
+}
+
+void measureOverhead(const Options& options, const TestSite& site, RecorderSubject& recorder, Subject& plain)
+{
+    section(QStringLiteral("recording overhead"));
+    recorder.main->chkSave()->setChecked(true);
+    const Comparison c = compare(recorder, plain, overheadPages(site), options.quick ? 1 : 4,
+                                 [&recorder] { recorder.recorder->editor().clearitems(); });
+    figure(QStringLiteral("recording overhead: %1 (median of %2 pairs)")
+               .arg(fixed(median(c.ratios)))
+               .arg(c.ratios.size()));
+    describe(QStringLiteral("recorder"), c);
+    note(QStringLiteral("steps recorded in the last round: %1")
+             .arg(recorder.recorder->editor().store().count()));
+}
+
+// Where the overhead comes from: the same comparison for parts of the recorder
+// and for a plain view given one of the recorder's additions at a time. The
+// variants take turns, one pass over the pages each, so that a change in the
+// machine's load touches them all alike.
+void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubject& recorder, Subject& plain)
+{
+    section(QStringLiteral("overhead by part"));
+    const QList<PageItem> items = overheadPages(site);
+    const int rounds = options.quick ? 1 : 3;
+    const QSize size = recorder.main->brwWebBrowser()->size();
+    PlainSubject scripted(QStringLiteral("plain view + the recorder's page script"),
+                          WebBrowser::recorderProfile(), size);
+    PlainSubject intercepted(QStringLiteral("plain view + an idle request interceptor"), nullptr, size,
+                             PlainSubject::RequestInterceptor);
+    PlainSubject channelled(QStringLiteral("plain view + a web channel"), nullptr, size,
+                            PlainSubject::WebChannel);
+    BrowserSubject browser(size);
+    FastTimerStopper stopper;
+
+    struct Variant
+    {
+        Subject* subject;
+        bool recording;
+        bool stopPoll;
+        Comparison result;
+    };
+    QList<Variant> variants = {{&scripted, false, false, {}},   {&intercepted, false, false, {}},
+                               {&channelled, false, false, {}}, {&browser, false, false, {}},
+                               {&recorder, false, false, {}},   {&recorder, true, false, {}},
+                               {&recorder, true, true, {}}};
+    const auto clearSteps = [&recorder] { recorder.recorder->editor().clearitems(); };
+    ProfilingApplication::enabled = true;
+    for (int round = 0; round < rounds; ++round) {
+        for (Variant& v : variants) {
+            recorder.main->chkSave()->setChecked(v.recording);
+            recorder.suffix = v.stopPoll ? QStringLiteral(", 1 ms poll timer stopped") : QString();
+            if (v.stopPoll)
+                qApp->installEventFilter(&stopper);
+            const Comparison c = compare(*v.subject, plain, items, 1, clearSteps, round == 0);
+            qApp->removeEventFilter(&stopper);
+            v.result.ratios += c.ratios;
+            v.result.subjectMs += c.subjectMs;
+            v.result.plainMs += c.plainMs;
+            for (auto it = c.byKind.cbegin(); it != c.byKind.cend(); ++it)
+                v.result.byKind[it.key()] += it.value();
+        }
+    }
+    ProfilingApplication::enabled = false;
+    QStringList names;
+    for (Variant& v : variants) {
+        recorder.main->chkSave()->setChecked(v.recording);
+        recorder.suffix = v.stopPoll ? QStringLiteral(", 1 ms poll timer stopped") : QString();
+        const QString name = v.subject->name();
+        note(QStringLiteral("%1: %2 (median of %3 pairs)")
+                 .arg(name, fixed(median(v.result.ratios)))
+                 .arg(v.result.ratios.size()));
+        describe(name, v.result);
+        names.append(name);
+    }
+    recorder.main->chkSave()->setChecked(true);
+    recorder.suffix.clear();
+    names.append(plain.name());
+    for (const QString& name : std::as_const(names))
+        ProfilingApplication::report(name);
+}
+
+// Stamps every request the site logs, from a thread of its own, so that the
+// stamps do not wait for the program's event loop.
+class ArrivalWatcher
+{
+public:
+    explicit ArrivalWatcher(const TestSite& site) : m_site(site)
+    {
+        m_thread = std::thread([this] {
+            qsizetype seen = 0;
+            while (!m_stop) {
+                const QList<LoggedRequest> log = m_site.requests();
+                const qint64 now = monotonicNs();
+                QMutexLocker lock(&m_mutex);
+                for (qsizetype i = seen; i < log.size(); ++i)
+                    m_arrivals.append({log.at(i), now});
+                seen = log.size();
+                lock.unlock();
+                std::this_thread::sleep_for(std::chrono::microseconds(500));
+            }
+        });
+    }
+    ~ArrivalWatcher()
+    {
+        m_stop = true;
+        m_thread.join();
+    }
+    QList<qint64> arrivals(const QByteArray& prefix) const
+    {
+        QList<qint64> times;
+        QMutexLocker lock(&m_mutex);
+        for (const auto& [request, at] : m_arrivals) {
+            if (request.method == "GET" && request.navigation && request.target.startsWith(prefix))
+                times.append(at);
+        }
+        return times;
+    }
+
+private:
+    const TestSite& m_site;
+    mutable QMutex m_mutex;
+    QList<std::pair<LoggedRequest, qint64>> m_arrivals;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+void measurePacing(const Options& options, TestSite& site, RecorderSubject& s)
+{
+    section(QStringLiteral("playback pacing"));
+    const int steps = options.quick ? 3 : 10;
+    const QByteArray prefix = "/echo/pace-";
+    s.recorder->editor().clearitems();
+    s.main->chkSave()->setChecked(true);
+    for (int i = 1; i <= steps; ++i) {
+        if (!s.open(site.url(QString::fromLatin1(prefix) + QString::number(i))))
+            return;
+    }
+    if (s.recorder->editor().store().count() != steps) {
+        note(QStringLiteral("pacing: %1 steps recorded instead of %2")
+                 .arg(s.recorder->editor().store().count())
+                 .arg(steps));
+        return;
+    }
+    settle(500);
+    site.clear();
+    ArrivalWatcher watcher(site);
+    const qint64 play = monotonicNs();
+    s.main->Label2_Click();
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (watcher.arrivals(prefix).size() >= steps ||
+            monotonicNs() - play > qint64(steps + 4) * paceInterval * 1000000)
+            loop.quit();
+    });
+    poll.start(50);
+    loop.exec();
+    // Let the run end (one more tick) before anything else uses the window.
+    for (int i = 0; i < 200 && s.recorder->editor().playback().isActive(); ++i)
+        settle(50);
+
+    const QList<qint64> at = watcher.arrivals(prefix);
+    if (at.size() != steps) {
+        note(QStringLiteral("pacing: the site received %1 of %2 requests").arg(at.size()).arg(steps));
+        if (at.size() < 2)
+            return;
+    }
+    double worst = 0;
+    double worstFromPlay = 0;
+    QStringList offsets;
+    for (qsizetype i = 0; i < at.size(); ++i) {
+        const double deviation = double(at.at(i) - at.first()) / 1e6 - double(paceInterval) * double(i);
+        const double fromPlay = double(at.at(i) - play) / 1e6 - double(paceInterval) * double(i);
+        if (std::abs(deviation) > std::abs(worst))
+            worst = deviation;
+        if (std::abs(fromPlay) > std::abs(worstFromPlay))
+            worstFromPlay = fromPlay;
+        offsets.append(fixed(fromPlay, 1));
+    }
+    figure(QStringLiteral("playback pacing: largest deviation %1%2 ms from the %3 ms slots (%4 requests)")
+               .arg(worst >= 0 ? QStringLiteral("+") : QString())
+               .arg(fixed(worst, 1))
+               .arg(paceInterval)
+               .arg(at.size()));
+    note(QStringLiteral(
+             "slots counted from the first request's arrival; from the Play command the largest is %1 ms")
+             .arg(fixed(worstFromPlay, 1)));
+    note(QStringLiteral("arrival minus slot, from Play, ms: %1").arg(offsets.join(QStringLiteral(", "))));
+}
+
+} // namespace
+
+bool measureInProcess(const Options& options, TestSite& site)
+{
+    const bool overhead = options.wants(QStringLiteral("overhead"));
+    const bool diagnose = options.only.contains(QStringLiteral("diagnose"));
+    if (!overhead && !diagnose && !options.wants(QStringLiteral("pacing")))
+        return true;
+    RecorderSubject recorder;
+    if (!recorder.await(QStringLiteral("about:blank"))) {
+        note(QStringLiteral("the recorder's start page did not complete"));
+        return false;
+    }
+    std::optional<PlainSubject> plain;
+    if (overhead || diagnose)
+        plain.emplace(QStringLiteral("plain view"), nullptr, recorder.main->brwWebBrowser()->size());
+    if (overhead)
+        measureOverhead(options, site, recorder, *plain);
+    if (diagnose)
+        diagnoseOverhead(options, site, recorder, *plain);
+    if (options.wants(QStringLiteral("pacing")))
+        measurePacing(options, site, recorder);
+    return true;
+}
+
+} // namespace bench
