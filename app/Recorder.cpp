@@ -43,13 +43,14 @@ Recorder::Recorder(QWebEngineProfile* profile, QObject* parent)
 
 Recorder::~Recorder()
 {
-    // A normal end: nothing to recover next time.
-    if (m_recoveryLock) {
-        QFile::remove(recoveryFile());
-    }
+    // Windows closing may still commit into the store: that is no longer work to keep.
+    disconnect(&m_editor->store(), nullptr, this, nullptr);
     m_services.reset();
     for (const QPointer<frmBrowser>& w : std::as_const(m_windows))
         delete w.data();
+    // A normal end: nothing to recover next time.
+    if (m_recoveryLock)
+        QFile::remove(recoveryFile());
 }
 
 frmBrowser* Recorder::start()

@@ -254,13 +254,11 @@ WebBrowser::WebBrowser(QWebEngineProfile* profile, Origin origin, QWidget* paren
     d->page->setWebChannel(channel, QWebEngineScript::ApplicationWorld);
     connect(sink, &CaptureSink::message, this, [this](const QString& text) { d->handleScriptMessage(text); });
 
-    d->view = new QWebEngineView;
     d->stack = new QStackedLayout(this);
     d->stack->setContentsMargins(0, 0, 0, 0);
     auto* placeholder = new QWidget;
     placeholder->setAutoFillBackground(true);
     d->stack->addWidget(placeholder);
-    d->stack->addWidget(d->view);
     if (origin == Origin::OwnWindow)
         d->showPage();
 
@@ -274,7 +272,7 @@ WebBrowser::WebBrowser(QWebEngineProfile* profile, Origin origin, QWidget* paren
             d->pollTimer.stop();
     });
     d->blankTimer.setSingleShot(true);
-    d->blankTimer.setInterval(300);
+    d->blankTimer.setInterval(2000); // only if the blank document never reports its load
     connect(&d->blankTimer, &QTimer::timeout, this, [this] {
         if (!d->firstNavigationSeen && !d->shown)
             d->reloadBlankFromSnapshot();
@@ -304,8 +302,9 @@ WebBrowser::WebBrowser(QWebEngineProfile* profile, Origin origin, QWidget* paren
 
 WebBrowser::~WebBrowser()
 {
-    // The view must let go of the page before the page goes.
-    d->view->setPage(nullptr);
+    // The view goes before its page.
+    delete d->view;
+    d->view = nullptr;
     delete d->page;
     d->page = nullptr;
 }
@@ -550,7 +549,10 @@ void WebBrowser::Private::showPage()
         return;
     shown = true;
     blankTimer.stop();
-    view->setPage(page);
+    // The view comes into being with the page it shows: a view without a page
+    // would make a page of its own.
+    view = new QWebEngineView(page, q);
+    stack->addWidget(view);
     stack->setCurrentWidget(view);
 }
 

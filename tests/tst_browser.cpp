@@ -3,6 +3,7 @@
 #include "CodePage.h"
 #include "MessageBoxCatcher.h"
 #include "Recorder.h"
+#include "RecorderSession.h"
 #include "TestSite.h"
 #include "Twips.h"
 #include "frmBrowser.h"
@@ -77,24 +78,10 @@ QByteArray expectedBody(const LoggedRequest& r)
 }
 
 // A fresh recorder with its main window, on the local test site.
-struct Session
+// The shared session, with what the site served to compare against.
+struct Session : RecorderSession
 {
-    TestSite& site;
-    std::unique_ptr<Recorder> recorder = std::make_unique<Recorder>(WebBrowser::recorderProfile());
-    frmBrowser* main = nullptr;
-
-    explicit Session(TestSite& s) : site(s)
-    {
-        main = recorder->start();
-        if (!QTest::qWaitFor([&] { return main->windowTitle() == frmBrowser::productTitle(); }, 20000))
-            qWarning("the start page did not load");
-    }
-    ~Session()
-    {
-        recorder.reset();
-        QTest::qWait(0);
-    }
-    frmControlPanel& editor() { return recorder->editor(); }
+    using RecorderSession::RecorderSession;
 
     QList<Step> steps() const
     {
@@ -110,32 +97,6 @@ struct Session
         for (const LoggedRequest& r : site.navigations()) {
             const QString base = r.port == QUrl(site.url({})).port() ? site.url({}) : site.otherUrl({});
             list.append({base + QString::fromLatin1(r.target), expectedBody(r)});
-        }
-        return list;
-    }
-    // Types an address and presses Enter, as the user does.
-    void type(const QString& address)
-    {
-        main->cboAddress()->setEditText(address);
-        main->cboAddress_KeyPress(13);
-    }
-    bool waitIdle(frmBrowser* window, int ms = 15000)
-    {
-        return QTest::qWaitFor([&] { return !window->brwWebBrowser()->Busy(); }, ms);
-    }
-    bool open(const QString& address)
-    {
-        type(address);
-        return QTest::qWaitFor(
-            [&] { return !main->brwWebBrowser()->Busy() && main->brwWebBrowser()->LocationURL() == address; },
-            15000);
-    }
-    QList<frmBrowser*> popups() const
-    {
-        QList<frmBrowser*> list;
-        for (frmBrowser* w : recorder->windows()) {
-            if (w != main)
-                list.append(w);
         }
         return list;
     }
@@ -174,8 +135,6 @@ private slots:
     void popupWindows();
     void scriptClosingWindows();
     void closingTheMainWindowEndsTheProgram();
-    void blankPopupsDoNotCrash_data();
-    void blankPopupsDoNotCrash();
     void rendererCrashIsReported();
 
 private:
@@ -466,36 +425,6 @@ void TestBrowser::closingTheMainWindowEndsTheProgram()
     QTRY_VERIFY(!popup);
     QVERIFY(!s.editor().isVisible());
     QVERIFY(s.recorder->windows().isEmpty());
-}
-
-void TestBrowser::blankPopupsDoNotCrash_data()
-{
-    QTest::addColumn<QString>("page");
-    QTest::addColumn<QString>("written");
-    QTest::newRow("document.write") << "/blank-popup-write.html?auto"
-                                    << "written";
-    QTest::newRow("innerHTML") << "/blank-popup-innerhtml.html?auto"
-                               << "written";
-    QTest::newRow("write a second later") << "/blank-popup-late-write.html?auto"
-                                          << "written";
-}
-
-void TestBrowser::blankPopupsDoNotCrash()
-{
-    QFETCH(QString, page);
-    QFETCH(QString, written);
-    Session s(*m_site);
-    QVERIFY(s.open(s.site.url(page)));
-    QTRY_COMPARE(s.popups().size(), 1);
-    frmBrowser* popup = s.popups().first();
-    QTRY_VERIFY_WITH_TIMEOUT(popup->brwWebBrowser()->isPageShown(), 10000);
-    // The written content shows, also when it is written after the popup showed.
-    QTRY_VERIFY_WITH_TIMEOUT(
-        runJs(popup->brwWebBrowser(), QStringLiteral("!!document.getElementById('%1')").arg(written))
-            .toBool(),
-        10000);
-    QVERIFY(popup->isVisible());
-    QVERIFY(s.main->isVisible());
 }
 
 void TestBrowser::rendererCrashIsReported()

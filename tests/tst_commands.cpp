@@ -3,17 +3,19 @@
 #include "CodePage.h"
 #include "MessageBoxCatcher.h"
 #include "Recorder.h"
-#include "TestSite.h"
+#include "RecorderSession.h"
 #include "ServiceWindows.h"
+#include "TestSite.h"
 #include "TransactionFile.h"
-#include "frmUpload.h"
-#include "frmfileUpload.h"
 #include "frmBrowser.h"
 #include "frmControlPanel.h"
+#include "frmUpload.h"
+#include "frmfileUpload.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -22,7 +24,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
-#include <QDir>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -31,39 +32,7 @@ using namespace browserdriver;
 
 namespace {
 
-struct Session
-{
-    TestSite& site;
-    std::unique_ptr<Recorder> recorder = std::make_unique<Recorder>(WebBrowser::recorderProfile());
-    frmBrowser* main = nullptr;
-
-    explicit Session(TestSite& s) : site(s)
-    {
-        main = recorder->start();
-        if (!QTest::qWaitFor([&] { return main->windowTitle() == frmBrowser::productTitle(); }, 20000))
-            qWarning("the start page did not load");
-    }
-    frmControlPanel& editor() { return recorder->editor(); }
-    int count() { return editor().store().count(); }
-    bool open(const QString& address)
-    {
-        main->cboAddress()->setEditText(address);
-        main->cboAddress_KeyPress(13);
-        return QTest::qWaitFor(
-            [&] { return !main->brwWebBrowser()->Busy() && main->brwWebBrowser()->LocationURL() == address; },
-            15000);
-    }
-    // Records count pages of the site.
-    bool record(int count)
-    {
-        for (int i = 0; i < count; ++i) {
-            if (!open(site.url(QStringLiteral("/echo/page%1").arg(i))))
-                return false;
-        }
-        return QTest::qWaitFor([&] { return this->count() == count; }, 5000);
-    }
-    QAction* action(const char* name) { return main->findChild<QAction*>(QString::fromLatin1(name)); }
-};
+using Session = RecorderSession;
 
 } // namespace
 
@@ -363,8 +332,9 @@ void TestCommands::uploadRecordedPages()
     QProcess standin;
     standin.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     standin.start(QStringLiteral(TALLYRO_STANDIN_SERVICE),
-                  {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--accounts"), accounts.fileName(),
-                   QStringLiteral("--store"), service.filePath(QStringLiteral("store"))});
+                  {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--accounts"),
+                   accounts.fileName(), QStringLiteral("--store"),
+                   service.filePath(QStringLiteral("store"))});
     QVERIFY(standin.waitForStarted(5000));
     QByteArray line;
     for (int i = 0; i < 50 && !line.endsWith('\n'); ++i) {
@@ -393,7 +363,8 @@ void TestCommands::uploadRecordedPages()
     const QStringList uploads = QDir(service.filePath(QStringLiteral("store")))
                                     .entryList({QStringLiteral("upload-*")}, QDir::Dirs, QDir::Name);
     QCOMPARE(uploads.size(), 1);
-    QFile sent(service.filePath(QStringLiteral("store/") + uploads.first() + QStringLiteral("/recorder.xml")));
+    QFile sent(
+        service.filePath(QStringLiteral("store/") + uploads.first() + QStringLiteral("/recorder.xml")));
     QVERIFY(sent.open(QIODevice::ReadOnly));
     QCOMPARE(sent.readAll(), transactionFileBytes(s.editor().store().steps(),
                                                   {QStringLiteral("jdoe"), QStringLiteral("s3cret")}));

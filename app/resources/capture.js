@@ -23,7 +23,14 @@
         return null;
     }
 
+    // A blank document (a new window's first document, a blank frame) reports
+    // nothing but form submissions: the engine can fail on messages from a new
+    // window's first document while it is not yet shown.
+    const blank = location.protocol === 'about:';
+
     function send(message) {
+        if (blank && message.k !== 'form')
+            return;
         message.frame = frameId;
         message.top = isTop;
         const text = JSON.stringify(message);

@@ -13,9 +13,12 @@
 #define TALLYRO_BROWSER_TEST_MAIN(TestClass)                                                                 \
     int main(int argc, char* argv[])                                                                         \
     {                                                                                                        \
+        QTemporaryDir dataHome;                                                                              \
+        qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));                                        \
         WebBrowser::prepareEnvironment();                                                                    \
         QApplication app(argc, argv);                                                                        \
         app.setAttribute(Qt::AA_Use96Dpi, true);                                                             \
+        app.setQuitOnLastWindowClosed(false); /* tests close main windows and go on */                       \
         TestClass test;                                                                                      \
         QTEST_SET_MAIN_SOURCE_PATH                                                                           \
         return QTest::qExec(&test, argc, argv);                                                              \
