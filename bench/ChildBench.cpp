@@ -38,6 +38,14 @@ ChildRun runChild(const QString& program, const QString& pageList, const QString
 {
     ChildRun run;
     QProcess p;
+    // A data folder of its own: what one run leaves there (a recovery copy of its
+    // steps) must not change how the next one starts.
+    static int runNumber = 0;
+    const QString data =
+        QFileInfo(stderrLog).absolutePath() + QStringLiteral("/child-data-%1").arg(++runNumber);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), data);
+    p.setProcessEnvironment(env);
     p.setProgram(program);
     if (!pageList.isEmpty())
         p.setArguments({QStringLiteral("--pages"), pageList});
@@ -95,6 +103,13 @@ ChildRun runChild(const QString& program, const QString& pageList, const QString
         note(QStringLiteral("%1 did not end: killed").arg(program));
         p.kill();
         p.waitForFinished(5000);
+    } else if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        // Its figures stand; the end did not go as it should (see the children's log).
+        note(QStringLiteral("%1 ended with %2 %3")
+                 .arg(QFileInfo(program).fileName(), p.exitStatus() == QProcess::NormalExit
+                                                         ? QStringLiteral("exit code")
+                                                         : QStringLiteral("a crash, signal"))
+                 .arg(p.exitCode()));
     }
     run.ok = ready && (done || !sample);
     return run;
