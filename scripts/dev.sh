@@ -2,22 +2,29 @@
 # Set-up, build and run or test the recorder on Debian 12.
 #   scripts/dev.sh run    install what is missing, build, start the recorder
 #   scripts/dev.sh test   install what is missing, build, run every test
+#   scripts/dev.sh sanitize   the same with AddressSanitizer and UndefinedBehaviorSanitizer
+#                         (build-sanitize/), running the tests that SANITIZE_TESTS selects
 # Environment: BUILD_DIR (default build), TALLYRO_WERROR / TALLYRO_SANITIZE (ON/OFF).
 set -euo pipefail
 
 mode=${1:-}
 case "$mode" in
-  run|test) ;;
-  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+  run|test|sanitize) ;;
+  *) echo "usage: $0 run|test|sanitize" >&2; exit 2 ;;
 esac
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
+sanitize=${TALLYRO_SANITIZE:-OFF}
+if [ "$mode" = sanitize ]; then
+  build=${BUILD_DIR:-$root/build-sanitize}
+  sanitize=ON
+fi
 
 bash "$root/scripts/install-deps.sh"
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTALLYRO_WERROR="${TALLYRO_WERROR:-OFF}" -DTALLYRO_SANITIZE="${TALLYRO_SANITIZE:-OFF}" >/dev/null
+  -DTALLYRO_WERROR="${TALLYRO_WERROR:-OFF}" -DTALLYRO_SANITIZE="$sanitize" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 
 if [ "$mode" = run ]; then
@@ -27,4 +34,8 @@ fi
 # Tests that need a display get a private X server.
 export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:-}"
 cd "$build"
-xvfb-run -a -s "-screen 0 1600x1200x24" ctest --output-on-failure --timeout 600
+if [ "$mode" = sanitize ]; then
+  xvfb-run -a -s "-screen 0 1600x1200x24" ctest --output-on-failure --timeout 900 -R "${SANITIZE_TESTS:-.}"
+else
+  xvfb-run -a -s "-screen 0 1600x1200x24" ctest --output-on-failure --timeout 600
+fi
