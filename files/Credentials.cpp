@@ -91,6 +91,33 @@ QString fileErrorMessage(const QString& path, const QString& reason)
         .arg(QDir::toNativeSeparators(path), reason);
 }
 
+bool replaceFile(const QString& path, const QByteArray& bytes, bool restrict, QString* reason)
+{
+    const auto fail = [&](const QString& why) {
+        if (reason)
+            *reason = why;
+        return false;
+    };
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(QStringLiteral("it could not be opened for writing (%1)").arg(file.errorString()));
+    // The temporary file takes the place of the old one on commit, so its
+    // permissions become the file's; set them before anything is written.
+    if (restrict && !file.setPermissions(ownerOnly)) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return fail(QStringLiteral("its permissions could not be restricted (%1)").arg(why));
+    }
+    if (file.write(bytes) != bytes.size()) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        return fail(QStringLiteral("it could not be written (%1)").arg(why));
+    }
+    if (!file.commit())
+        return fail(QStringLiteral("it could not be written (%1)").arg(file.errorString()));
+    return true;
+}
+
 CredentialsFile::CredentialsFile(QString path) : m_path(std::move(path)) {}
 
 bool CredentialsFile::fail(const QString& reason)
@@ -124,24 +151,8 @@ bool CredentialsFile::readContent(QString& content)
 bool CredentialsFile::writeContent(const QByteArray& bytes)
 {
     m_error.clear();
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("it could not be opened for writing (%1)").arg(file.errorString()));
-    // The temporary file takes the place of the old one on commit, so its
-    // permissions become the file's; set them before the key is written.
-    if (!file.setPermissions(ownerOnly)) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return fail(QStringLiteral("its permissions could not be restricted (%1)").arg(reason));
-    }
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return fail(QStringLiteral("it could not be written (%1)").arg(reason));
-    }
-    if (!file.commit())
-        return fail(QStringLiteral("it could not be written (%1)").arg(file.errorString()));
-    return true;
+    QString reason;
+    return replaceFile(m_path, bytes, true, &reason) || fail(reason);
 }
 
 bool CredentialsFile::LoadINIVariables(AccountCredentials& fields, bool& cSave)

@@ -5,7 +5,6 @@
 
 #include <QDataStream>
 #include <QFile>
-#include <QSaveFile>
 
 namespace {
 
@@ -34,25 +33,18 @@ QString recoveryFile()
 
 bool saveRecovery(const QString& path, const QList<RecordedStep>& steps, QString* error)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        if (error)
-            *error = fileErrorMessage(path, file.errorString());
-        file.cancelWriting();
-        return false;
-    }
-    QDataStream out(&file);
+    QByteArray bytes;
+    QDataStream out(&bytes, QIODevice::WriteOnly);
     out.setVersion(QDataStream::Qt_6_4);
     out << magic << version << qint32(steps.size());
     for (const RecordedStep& s : steps)
         out << s;
-    if (out.status() != QDataStream::Ok || !file.commit()) {
-        if (error)
-            *error = fileErrorMessage(path, file.errorString());
-        return false;
-    }
-    return true;
+    QString reason;
+    if (replaceFile(path, bytes, true, &reason))
+        return true;
+    if (error)
+        *error = fileErrorMessage(path, reason);
+    return false;
 }
 
 std::optional<QList<RecordedStep>> loadRecovery(const QString& path)

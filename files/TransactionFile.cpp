@@ -70,31 +70,14 @@ QByteArray transactionFileBytes(const QList<RecordedStep>& steps, const AccountC
 
 bool saveTransactionFile(const QString& path, const QByteArray& bytes, QString* error)
 {
-    const auto fail = [&](const QString& reason) {
-        if (error)
-            *error = fileErrorMessage(path, reason);
-        return false;
-    };
-
-    const bool isNew = !QFileInfo::exists(path);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("it could not be opened for writing (%1)").arg(file.errorString()));
-    // The temporary file becomes the file on commit: restrict it before the key is
-    // written into it.
-    if (isNew && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return fail(QStringLiteral("its permissions could not be restricted (%1)").arg(reason));
-    }
-    if (file.write(bytes) != bytes.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return fail(QStringLiteral("it could not be written (%1)").arg(reason));
-    }
-    if (!file.commit())
-        return fail(QStringLiteral("it could not be written (%1)").arg(file.errorString()));
-    return true;
+    // A new file holds the account key: its owner alone may read it. An existing
+    // file keeps the permissions it has.
+    QString reason;
+    if (replaceFile(path, bytes, !QFileInfo::exists(path), &reason))
+        return true;
+    if (error)
+        *error = fileErrorMessage(path, reason);
+    return false;
 }
 
 QString defaultTransactionFile()
