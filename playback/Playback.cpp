@@ -5,6 +5,8 @@
 
 PlaybackEngine::PlaybackEngine(const StepStore& store, QObject* parent) : QObject(parent), m_store(store)
 {
+    // A coarse timer may be off by 5 % of the interval: a quarter of a second per step.
+    Timer1.setTimerType(Qt::PreciseTimer);
     connect(&Timer1, &QTimer::timeout, this, &PlaybackEngine::Timer1_Timer);
 }
 
