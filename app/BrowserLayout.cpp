@@ -1,5 +1,7 @@
 #include "BrowserLayout.h"
 
+#include "Encodings.h"
+
 namespace browserlayout {
 
 Resize resize(int clientWidth, int clientHeight, int cboAddressLeft, int chkSaveWidth)
@@ -21,14 +23,7 @@ Resize resize(int clientWidth, int clientHeight, int cboAddressLeft, int chkSave
 
 QString caption(const QString& address, const QString& title, const QString& productTitle)
 {
-    // Blanks are spaces only, as in the rest of the program's text rules.
-    qsizetype begin = 0;
-    qsizetype end = address.size();
-    while (begin < end && address.at(begin) == u' ')
-        ++begin;
-    while (end > begin && address.at(end - 1) == u' ')
-        --end;
-    if (end - begin <= 1 || address == QLatin1String("about:blank"))
+    if (trimSpaces(address).size() <= 1 || address == QLatin1String("about:blank"))
         return productTitle;
     return title;
 }

@@ -1,6 +1,7 @@
 #include "Credentials.h"
 
 #include "CodePage.h"
+#include "Encodings.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,18 +12,6 @@
 namespace {
 
 constexpr QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-
-// Blanks are spaces only; tabs are kept.
-QString trimSpaces(const QString& text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin) == u' ')
-        ++begin;
-    while (end > begin && text.at(end - 1) == u' ')
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 } // namespace
 

@@ -14,3 +14,7 @@ QString escapeSymbols(const QString& sRawURL);
 // Returns the empty text when a "%" is followed by two characters that are not
 // both hex digits; a "%" followed by fewer than two characters is kept as is.
 QString URLDecode(const QString& sEncodedURL);
+
+// The text without leading and trailing blanks, where a blank is the space
+// character only (tabs are kept), as the program's text rules read it.
+QString trimSpaces(const QString& text);

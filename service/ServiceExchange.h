@@ -4,6 +4,8 @@
 #include <QList>
 #include <QString>
 
+#include "Encodings.h" // trimSpaces
+
 #include <chrono>
 #include <optional>
 
@@ -68,6 +70,3 @@ QByteArray requestTarget(const QString& objectPath);
 bool sendServiceRequest(const QString& verb, const QString& objectPath, const QString& header,
                         const QByteArray& body, QString* response, QString* error,
                         const ExchangeLimits& limits = {});
-
-// Removes spaces (U+0020 only) at both ends; tabs, CR and LF stay.
-QString trimSpaces(const QString& text);
