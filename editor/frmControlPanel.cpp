@@ -29,13 +29,17 @@ constexpr int fieldRowHeight = 660;
 
 // Sets a text box's text without losing characters beyond its typing limit: the
 // limit is for typing, a stored value longer than it stays whole.
+constexpr int noLimit = std::numeric_limits<int>::max();
+
+// A box that already shows the text is left alone: laying out a long text again
+// is the costly part of showing a step.
 void setLimitedText(QLineEdit* edit, int limit, const QString& text)
 {
+    if (edit->text() == text)
+        return;
     edit->setMaxLength(std::max(limit, static_cast<int>(text.size())));
     edit->setText(text);
 }
-
-constexpr int noLimit = std::numeric_limits<int>::max();
 
 } // namespace
 
@@ -234,11 +238,12 @@ void frmControlPanel::setFieldsFrom(const RecordedStep& step, const QString& raw
     setLimitedText(m_txtLabel, 50, step.label);
     setLimitedText(m_txtHTTPUser, 50, step.httpuser);
     setLimitedText(m_txtHTTPpass, 50, step.httppass);
-    m_txtPostData->setPlainText(step.postdata);
+    if (m_txtPostData->toPlainText() != step.postdata)
+        m_txtPostData->setPlainText(step.postdata);
     setLimitedText(m_txtKeywords, 250, step.keywords);
     setLimitedText(m_txtErrors, 250, step.errors);
-    m_txtCookies->setText(step.cookies);
-    m_txtTimeout->setText(step.timeoutOrDefault());
+    setLimitedText(m_txtCookies, noLimit, step.cookies);
+    setLimitedText(m_txtTimeout, noLimit, step.timeoutOrDefault());
     m_cmbPing->setCurrentIndex(rawPing == QLatin1String("Y") ? 1 : 0);
 }
 

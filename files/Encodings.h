@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
+#include <QStringView>
 
 // Percent-encoding of the free-text step fields in the transaction file.
 //
@@ -11,9 +13,14 @@
 
 QString escapeSymbols(const QString& sRawURL);
 
+// Appends escapeSymbols(raw) to out; the escaped text is ASCII, one byte a character.
+void appendEscaped(QByteArray& out, QStringView raw);
+
 // Returns the empty text when a "%" is followed by two characters that are not
 // both hex digits; a "%" followed by fewer than two characters is kept as is.
 QString URLDecode(const QString& sEncodedURL);
+// The same for Latin-1 text, without making a QString of it first.
+QString URLDecode(QLatin1StringView sEncodedURL);
 
 // The text without leading and trailing blanks, where a blank is the space
 // character only (tabs are kept), as the program's text rules read it.

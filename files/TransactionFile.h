@@ -11,7 +11,9 @@
 // one <step> element per recorded step. Every line ends with CR LF; there is no
 // byte-order mark and no indentation; text is written in the program's code page.
 // The free-text step fields are percent-encoded (escapeSymbols), so they never
-// need XML entities; user name, key, timeout and ping are written as they are.
+// need XML entities; user name, key, timeout and ping are written as they are,
+// except that "&", "<" and ">" in them become XML entities so the file stays
+// readable.
 
 // The file's bytes for these steps and account. Ids are renumbered from 1; the
 // method is "P" for a step with post data, else "G"; an empty timeout is written

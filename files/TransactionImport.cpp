@@ -53,17 +53,19 @@ QString parserErrorMessage()
 // code-page bytes (the unencoded user name, key, timeout and ping), hand-edited
 // ones usually UTF-8. Text that is valid UTF-8 is read as such, anything else
 // byte by byte in the code page, so the program's own files read back exactly.
+bool isAscii(QByteArrayView bytes)
+{
+    // No early exit: the loop stays simple enough for the compiler to vectorise.
+    unsigned char any = 0;
+    for (const char c : bytes)
+        any |= static_cast<unsigned char>(c);
+    return any < 0x80;
+}
+
 QString toText(const char* data, qsizetype size)
 {
     const QByteArrayView bytes(data, size);
-    bool ascii = true;
-    for (const char c : bytes) {
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            ascii = false;
-            break;
-        }
-    }
-    if (ascii)
+    if (isAscii(bytes))
         return QString::fromLatin1(bytes);
     QStringDecoder utf8(QStringConverter::Utf8,
                         QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
@@ -104,6 +106,20 @@ QString textContent(const pugi::xml_node& node)
     return toText(collected.data(), static_cast<qsizetype>(collected.size()));
 }
 
+// A child's text, percent-decoded. The program's own files hold only ASCII in
+// the encoded fields: that text is decoded straight from the parser's bytes.
+QString decodedContent(const pugi::xml_node& node)
+{
+    const pugi::xml_node text = node.first_child();
+    if (isCharacterData(text) && !text.next_sibling()) {
+        const char* value = text.value();
+        const auto size = static_cast<qsizetype>(std::char_traits<char>::length(value));
+        if (isAscii(QByteArrayView(value, size)))
+            return URLDecode(QLatin1StringView(value, size));
+    }
+    return URLDecode(textContent(node));
+}
+
 // The first twelve children of a step element; false when it has fewer.
 bool stepChildren(const pugi::xml_node& step, std::array<pugi::xml_node, childCount>& children)
 {
@@ -116,7 +132,7 @@ bool stepChildren(const pugi::xml_node& step, std::array<pugi::xml_node, childCo
 
 RecordedStep decodedValues(const std::array<pugi::xml_node, childCount>& children)
 {
-    const auto decoded = [&children](Child position) { return URLDecode(textContent(children[position])); };
+    const auto decoded = [&children](Child position) { return decodedContent(children[position]); };
     RecordedStep values;
     values.url = decoded(urlChild);
     values.postdata = decoded(postdataChild);

@@ -370,19 +370,24 @@ void TestTransactionFile::writerMatchesReference()
 void TestTransactionFile::writeImportWrite_data()
 {
     QTest::addColumn<int>("count");
-    QTest::newRow("1 step") << 1;
-    QTest::newRow("3 steps") << 3;
-    QTest::newRow("150 steps") << 150;
+    QTest::addColumn<QString>("markup"); // put into every unencoded field
+    QTest::newRow("1 step") << 1 << QString();
+    QTest::newRow("3 steps") << 3 << QString();
+    QTest::newRow("150 steps") << 150 << QString();
+    QTest::newRow("markup in the unencoded fields") << 3 << QStringLiteral("1<2 & 3>2 </timeout>&amp;");
 }
 
 void TestTransactionFile::writeImportWrite()
 {
     QFETCH(int, count);
+    QFETCH(QString, markup);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("t.xml"));
-    const AccountCredentials account{QStringLiteral("J\u00F6rg"), QStringLiteral("k\u00E9y 1")};
-    const QList<RecordedStep> steps = fullSteps(count);
+    const AccountCredentials account{QStringLiteral("J\u00F6rg") + markup, QStringLiteral("k\u00E9y 1") + markup};
+    QList<RecordedStep> steps = fullSteps(count);
+    for (RecordedStep& s : steps)
+        s.timeout += markup;
 
     const QByteArray written = transactionFileBytes(steps, account);
     QString error;
