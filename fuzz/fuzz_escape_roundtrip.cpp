@@ -21,6 +21,11 @@ void checkRoundTrip(const QString& original)
     FUZZ_CHECK(encoded.size() <= 3 * original.size());
     FUZZ_CHECK(fitsBetweenTags(encoded));
 
+    // The byte form, appended after what a buffer holds, is the same text.
+    QByteArray appended("prefix");
+    appendEscaped(appended, original);
+    FUZZ_CHECK(appended == "prefix" + encoded.toLatin1());
+
     // What survives: each character as its code-page byte reads back ('?' for
     // characters outside the code page), without one trailing NUL.
     QString expected;

@@ -47,6 +47,10 @@ void checkDecode(const QString& encoded)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
+    // The Latin-1 form decodes the bytes as the text form decodes their characters.
+    const QLatin1StringView bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    FUZZ_CHECK(URLDecode(bytes) == URLDecode(QString(bytes)));
+
     checkDecode(fuzz::codePageText(data, size));
     checkDecode(fuzz::utf16Text(data, size));
     return 0;
