@@ -5,6 +5,11 @@
 
 #include <QDataStream>
 #include <QFile>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -24,6 +29,29 @@ QDataStream& operator>>(QDataStream& in, RecordedStep& s)
            s.httpuser >> s.httppass >> s.label;
 }
 
+// Replaces the file by renaming a finished temporary copy over it, so a reader
+// sees the old copy or the new one, never a part. Unlike the user's files it is
+// not synced to disk: the copy guards against the program dying, not the machine,
+// and it is written several times per recorded page.
+bool replaceUnsynced(const QString& path, const QByteArray& bytes, QString* reason)
+{
+    QTemporaryFile file(path + QStringLiteral(".XXXXXX")); // created readable by its owner only
+    if (!file.open()) {
+        *reason = QStringLiteral("it could not be opened for writing (%1)").arg(file.errorString());
+        return false;
+    }
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        *reason = QStringLiteral("it could not be written (%1)").arg(file.errorString());
+        return false;
+    }
+    if (std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
+        *reason = QStringLiteral("it could not be written (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    file.setAutoRemove(false);
+    return true;
+}
+
 } // namespace
 
 QString recoveryFile()
@@ -40,7 +68,7 @@ bool saveRecovery(const QString& path, const QList<RecordedStep>& steps, QString
     for (const RecordedStep& s : steps)
         out << s;
     QString reason;
-    if (replaceFile(path, bytes, true, &reason))
+    if (replaceUnsynced(path, bytes, &reason))
         return true;
     if (error)
         *error = fileErrorMessage(path, reason);

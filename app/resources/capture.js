@@ -154,7 +154,8 @@
                 announce(el.getAttribute('src'));
         };
         check(node);
-        if (node.querySelectorAll)
+        // The parser adds elements before their children: most have none yet.
+        if (node.firstElementChild)
             node.querySelectorAll('meta, iframe, frame').forEach(check);
     }
     const observer = new MutationObserver(function (records) {
