@@ -180,6 +180,7 @@ void frmBrowser::buildControls()
     // The load poll runs as fast as a desktop window timer usually fires (every
     // 10 ms). At 1 ms it would wake the program thread a thousand times a second
     // while the engine needs that thread to load the page.
+    m_timTimer.setObjectName(QStringLiteral("timTimer"));
     m_timTimer.setInterval(10);
     connect(&m_timTimer, &QTimer::timeout, this, &frmBrowser::timTimer_Timer);
 

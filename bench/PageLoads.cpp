@@ -21,6 +21,7 @@
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
@@ -44,7 +45,7 @@ public:
     {
         if (event->type() == QEvent::Timer) {
             auto* timer = qobject_cast<QTimer*>(watched);
-            if (timer && timer->interval() == 1 && !timer->isSingleShot()) {
+            if (timer && timer->objectName() == QLatin1String("timTimer")) {
                 timer->stop();
                 return true;
             }
@@ -145,7 +146,8 @@ public:
     {
         Nothing,
         RequestInterceptor, // sees every request, does nothing
-        WebChannel          // a channel in the script world the recorder uses, one object
+        WebChannel,         // a channel in the script world the recorder uses, one object
+        EmptyScript         // an empty script in that world, in every frame, at document creation
     };
 
     PlainSubject(const QString& name, QWebEngineProfile* profile, QSize size, Extra extra = Nothing)
@@ -161,6 +163,14 @@ public:
             auto* channel = new QWebChannel(page);
             channel->registerObject(QStringLiteral("benchObject"), new QObject(channel));
             page->setWebChannel(channel, QWebEngineScript::ApplicationWorld);
+        }
+        if (extra == EmptyScript) {
+            QWebEngineScript script;
+            script.setSourceCode(QStringLiteral("(function () {})();"));
+            script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+            script.setWorldId(QWebEngineScript::ApplicationWorld);
+            script.setRunsOnSubFrames(true);
+            page->scripts().insert(script);
         }
         m_view->setPage(page);
         m_view->resize(size);
@@ -368,6 +378,8 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
                              PlainSubject::RequestInterceptor);
     PlainSubject channelled(QStringLiteral("plain view + a web channel"), nullptr, size,
                             PlainSubject::WebChannel);
+    PlainSubject emptyScript(QStringLiteral("plain view + an empty script in the recorder's script world"),
+                             nullptr, size, PlainSubject::EmptyScript);
     BrowserSubject browser(size);
     FastTimerStopper stopper;
 
@@ -378,7 +390,8 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
         bool stopPoll;
         Comparison result;
     };
-    QList<Variant> variants = {{&scripted, false, false, {}},   {&intercepted, false, false, {}},
+    QList<Variant> variants = {{&scripted, false, false, {}},   {&emptyScript, false, false, {}},
+                               {&intercepted, false, false, {}},
                                {&channelled, false, false, {}}, {&browser, false, false, {}},
                                {&recorder, false, false, {}},   {&recorder, true, false, {}},
                                {&recorder, true, true, {}}};
@@ -387,7 +400,7 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
     for (int round = 0; round < rounds; ++round) {
         for (Variant& v : variants) {
             recorder.main->chkSave()->setChecked(v.recording);
-            recorder.suffix = v.stopPoll ? QStringLiteral(", 1 ms poll timer stopped") : QString();
+            recorder.suffix = v.stopPoll ? QStringLiteral(", load poll stopped") : QString();
             if (v.stopPoll)
                 qApp->installEventFilter(&stopper);
             const Comparison c = compare(*v.subject, plain, items, 1, clearSteps, round == 0);
@@ -403,7 +416,7 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
     QStringList names;
     for (Variant& v : variants) {
         recorder.main->chkSave()->setChecked(v.recording);
-        recorder.suffix = v.stopPoll ? QStringLiteral(", 1 ms poll timer stopped") : QString();
+        recorder.suffix = v.stopPoll ? QStringLiteral(", load poll stopped") : QString();
         const QString name = v.subject->name();
         note(QStringLiteral("%1: %2 (median of %3 pairs)")
                  .arg(name, fixed(median(v.result.ratios)))
