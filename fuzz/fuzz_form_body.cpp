@@ -1,6 +1,7 @@
 // The multipart body on any parts: it is read back part by part, as a service
 // reading the fixed boundary sees it, whenever no value holds the boundary line
-// itself (the boundary is fixed, so such a value cannot be told apart from it).
+// itself (the boundary is fixed, so such a value cannot be told apart from it;
+// the senders refuse those, which partHoldingDelimiter finds).
 #include "FuzzSupport.h"
 #include "ServiceExchange.h"
 #include "ServiceRules.h"
@@ -163,6 +164,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         }
     }
+
+    // Every value that holds a boundary line is one the senders refuse.
+    for (const FormPart& part : std::as_const(parts))
+        FUZZ_CHECK(!holdsBoundary(part.value) || !partHoldingDelimiter(parts).isEmpty());
 
     const QByteArray body = buildFormBody(parts);
 

@@ -83,6 +83,15 @@ QByteArray buildFormBody(const QList<FormPart>& parts)
     return body;
 }
 
+QString partHoldingDelimiter(const QList<FormPart>& parts)
+{
+    for (const FormPart& part : parts) {
+        if (part.value.contains(delimiter))
+            return part.name;
+    }
+    return {};
+}
+
 bool readTransactionFile(const QString& path, QByteArray* content, QString* error)
 {
     content->clear();

@@ -123,6 +123,15 @@ QString reportSuccessText()
            QStringLiteral("You will be contacted shortly by a TallyroNet support representative");
 }
 
+QString delimiterInPartText(const QString& partName)
+{
+    const QString what = partName == QLatin1String("file")
+                             ? QStringLiteral("The transaction file")
+                             : QStringLiteral("The field \"%1\"").arg(partName);
+    return what + QStringLiteral(" contains \"----Xu02=$\", the text that separates the parts of the "
+                                 "request, so it cannot be sent. Please remove that text and try again.");
+}
+
 QString reportFailureText(const QString& detail)
 {
     return QStringLiteral("Error delivering report: ") + crlf + detail + crlf +

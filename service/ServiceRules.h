@@ -65,6 +65,8 @@ bool isSuccessAnswer(const QString& response);
 QString uploadSuccessText();
 QString uploadFailureText(const QString& detail);
 QString reportSuccessText();
+// Why a form part cannot be sent: its value holds the request's part delimiter.
+QString delimiterInPartText(const QString& partName);
 QString reportFailureText(const QString& detail);
 // Shown when the transaction list could not be fetched at all.
 QString serviceUnreachableText(const QString& reason);

@@ -126,8 +126,11 @@ void frmProblem::SubmitProblem_Click()
     if (!loadSavedUsername(&error))
         return failPreparation(error);
 
-    const QByteArray body = buildFormBody(reportParts(path, bytes, m_fName->text(), m_fEmail->text(),
-                                                      m_txtUsername->text(), descriptionText(m_description)));
+    const QList<FormPart> parts = reportParts(path, bytes, m_fName->text(), m_fEmail->text(),
+                                              m_txtUsername->text(), descriptionText(m_description));
+    if (const QString part = partHoldingDelimiter(parts); !part.isEmpty())
+        return failPreparation(delimiterInPartText(part));
+    const QByteArray body = buildFormBody(parts);
     QString response;
     const bool reached = exchangeWhileBusy(QStringLiteral("POST"), reportObjectPath(), multipartHeader(),
                                            body, &response, &error);

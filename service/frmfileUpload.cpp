@@ -178,10 +178,15 @@ void frmfileUpload::Command1_Click()
         m_Command1->setEnabled(true);
         return;
     }
+    const QList<FormPart> parts = uploadParts(path, bytes);
+    if (const QString part = partHoldingDelimiter(parts); !part.isEmpty()) {
+        showMessageBox(this, QMessageBox::Critical, uploadTitle, delimiterInPartText(part));
+        m_Command1->setEnabled(true);
+        return;
+    }
     QString response;
-    const bool reached =
-        exchangeWhileBusy(QStringLiteral("POST"), uploadObjectPath(mode, id), multipartHeader(),
-                          buildFormBody(uploadParts(path, bytes)), &response, &error);
+    const bool reached = exchangeWhileBusy(QStringLiteral("POST"), uploadObjectPath(mode, id),
+                                           multipartHeader(), buildFormBody(parts), &response, &error);
     if (reached && isSuccessAnswer(response))
         showMessageBox(this, QMessageBox::Information, uploadTitle, uploadSuccessText());
     else

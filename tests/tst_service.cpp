@@ -217,6 +217,8 @@ private slots:
 
     void formBody_data();
     void formBody();
+    void partHoldingDelimiter_data();
+    void partHoldingDelimiter();
     void transactionList_data();
     void transactionList();
     void uploadObjectPath_data();
@@ -271,6 +273,36 @@ void TestService::formBody()
     QFETCH(QList<FormPart>, parts);
     QFETCH(QByteArray, expected);
     QCOMPARE(buildFormBody(parts), expected);
+}
+
+void TestService::partHoldingDelimiter_data()
+{
+    QTest::addColumn<QList<FormPart>>("parts");
+    QTest::addColumn<QString>("found");
+    const QString file = QStringLiteral("/data/recorder.xml");
+    const QByteArray xml("<data>\r\n</data>\r\n");
+    QTest::newRow("none") << reportParts(file, xml, QStringLiteral("Ann"), QStringLiteral("a@b.c"),
+                                         QStringLiteral("u"), QStringLiteral("----Xu02 and Xu02=$"))
+                          << QString();
+    QTest::newRow("description, on a line of its own")
+        << reportParts(file, xml, QStringLiteral("Ann"), QStringLiteral("a@b.c"), QStringLiteral("u"),
+                       QStringLiteral("a\r\n----Xu02=$\r\nb"))
+        << QStringLiteral("description");
+    QTest::newRow("e-mail, inside the line")
+        << reportParts(file, xml, QStringLiteral("Ann"), QStringLiteral("x----Xu02=$"), QStringLiteral("u"),
+                       QStringLiteral("d"))
+        << QStringLiteral("email");
+    QTest::newRow("the file, first of several")
+        << reportParts(file, "<url>----Xu02=$</url>", QStringLiteral("----Xu02=$"), QStringLiteral("a@b.c"),
+                       QStringLiteral("u"), QStringLiteral("d"))
+        << QStringLiteral("file");
+}
+
+void TestService::partHoldingDelimiter()
+{
+    QFETCH(QList<FormPart>, parts);
+    QFETCH(QString, found);
+    QCOMPARE(::partHoldingDelimiter(parts), found);
 }
 
 void TestService::transactionList_data()

@@ -74,7 +74,8 @@ private slots:
     void refusedListBringsSignInBack();
     void unreachableService();
     void problemReport();
-    void problemReportStopsWhenTheFileCannotBeWritten();
+    void problemReportNotSent_data();
+    void problemReportNotSent();
     void currentAccountLoadsSavedValues();
 
 private:
@@ -322,38 +323,47 @@ void TestServiceWindows::replaceNeedsAChosenTransaction()
 
 void TestServiceWindows::uploadRefusedOrUnreadable_data()
 {
-    QTest::addColumn<bool>("unreadable");
-    QTest::newRow("service refuses the account in the file") << false;
-    QTest::newRow("file unreadable") << true;
+    QTest::addColumn<QString>("file"); // "refused", "unreadable" or "delimiter"
+    QTest::newRow("service refuses the account in the file") << QStringLiteral("refused");
+    QTest::newRow("file unreadable") << QStringLiteral("unreadable");
+    QTest::newRow("file holds the part delimiter") << QStringLiteral("delimiter");
 }
 
 void TestServiceWindows::uploadRefusedOrUnreadable()
 {
-    QFETCH(bool, unreadable);
+    QFETCH(QString, file);
     MessageBoxCatcher boxes;
     signIn(*m_windows, QStringLiteral("jdoe"), QStringLiteral("s3cret"), false);
     frmfileUpload* upload = m_windows->frmfileUpload();
     QVERIFY(upload);
     const QString path = defaultTransactionFile();
     QVERIFY(QFile::remove(path));
-    if (unreadable)
+    if (file == u"unreadable") {
         QVERIFY(QDir().mkdir(path));
-    else
+    } else if (file == u"refused") {
         writeAll(path,
                  transactionFileBytes(m_store->steps(), {QStringLiteral("jdoe"), QStringLiteral("other")}));
+    } else {
+        // The address encoding keeps these characters, so the text reaches the file as it is.
+        QList<RecordedStep> steps = m_store->steps();
+        steps[0].url += QStringLiteral("?a=----Xu02=$");
+        writeAll(path, transactionFileBytes(steps, {QStringLiteral("jdoe"), QStringLiteral("s3cret")}));
+    }
 
     const QStringList before = stored(QStringLiteral("upload"));
     click(upload->Command1());
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().title, QStringLiteral("Upload Status"));
     QCOMPARE(boxes.last().icon, QMessageBox::Critical);
-    if (unreadable) {
-        // Nothing is sent; the window stays for another try.
-        QVERIFY2(boxes.last().text.contains(QDir::toNativeSeparators(path)), qPrintable(boxes.last().text));
-        QVERIFY(upload->isVisible());
-    } else {
+    if (file == u"refused") {
         QCOMPARE(boxes.last().text, uploadFailureText(QStringLiteral("Error: Invalid username or key")));
         QVERIFY(!upload->isVisible());
+    } else {
+        // Nothing is sent; the window stays for another try.
+        const QString expected =
+            file == u"unreadable" ? QDir::toNativeSeparators(path) : delimiterInPartText(QStringLiteral("file"));
+        QVERIFY2(boxes.last().text.contains(expected), qPrintable(boxes.last().text));
+        QVERIFY(upload->isVisible());
     }
     QVERIFY(upload->Command1()->isEnabled());
     QCOMPARE(stored(QStringLiteral("upload")), before);
@@ -533,21 +543,45 @@ void TestServiceWindows::problemReport()
     QVERIFY(fresh->SubmitProblem()->isEnabled());
 }
 
-void TestServiceWindows::problemReportStopsWhenTheFileCannotBeWritten()
+void TestServiceWindows::problemReportNotSent_data()
 {
-    QVERIFY(QDir(programFolder()).mkdir(QStringLiteral("recorder.xml")));
+    QTest::addColumn<bool>("fileBlocked");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QString>("expected"); // part of the message
+
+    const QString plain = QStringLiteral("It fails.");
+    QTest::newRow("file cannot be written")
+        << true << QStringLiteral("Ann") << plain << QDir::toNativeSeparators(defaultTransactionFile());
+    QTest::newRow("description holds the part delimiter")
+        << false << QStringLiteral("Ann") << QStringLiteral("It fails.\n----Xu02=$\nname=x")
+        << delimiterInPartText(QStringLiteral("description"));
+    QTest::newRow("name holds the part delimiter")
+        << false << QStringLiteral("Ann ----Xu02=$") << plain << delimiterInPartText(QStringLiteral("name"));
+}
+
+void TestServiceWindows::problemReportNotSent()
+{
+    QFETCH(bool, fileBlocked);
+    QFETCH(QString, name);
+    QFETCH(QString, description);
+    QFETCH(QString, expected);
+    if (fileBlocked)
+        QVERIFY(QDir(programFolder()).mkdir(QStringLiteral("recorder.xml")));
+    else
+        writeAll(programFile(QStringLiteral("recorder.ini")),
+                 iniFileBytes({QStringLiteral("jdoe"), QStringLiteral("s3cret")}));
     MessageBoxCatcher boxes;
     m_windows->openProblemReport();
     frmProblem* report = m_windows->frmProblem();
-    report->fName()->setText(QStringLiteral("Ann"));
+    report->fName()->setText(name);
     report->fEmail()->setText(QStringLiteral("ann@shop.test"));
-    report->description()->setPlainText(QStringLiteral("It fails."));
+    report->description()->setPlainText(description);
     const QStringList before = stored(QStringLiteral("report"));
     click(report->SubmitProblem());
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().icon, QMessageBox::Critical);
-    QVERIFY2(boxes.last().text.contains(QDir::toNativeSeparators(defaultTransactionFile())),
-             qPrintable(boxes.last().text));
+    QVERIFY2(boxes.last().text.contains(expected), qPrintable(boxes.last().text));
     QCOMPARE(stored(QStringLiteral("report")), before);
     QVERIFY(report->isVisible());
     QVERIFY(report->SubmitProblem()->isEnabled());
