@@ -167,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // Every value that holds a boundary line is one the senders refuse.
     for (const FormPart& part : std::as_const(parts))
-        FUZZ_CHECK(!holdsBoundary(part.value) || !partHoldingDelimiter(parts).isEmpty());
+        FUZZ_CHECK(!holdsBoundary(part.value) || partHoldingDelimiter(parts).has_value());
 
     const QByteArray body = buildFormBody(parts);
 

@@ -83,13 +83,13 @@ QByteArray buildFormBody(const QList<FormPart>& parts)
     return body;
 }
 
-QString partHoldingDelimiter(const QList<FormPart>& parts)
+std::optional<QString> partHoldingDelimiter(const QList<FormPart>& parts)
 {
     for (const FormPart& part : parts) {
         if (part.value.contains(delimiter))
             return part.name;
     }
-    return {};
+    return std::nullopt;
 }
 
 bool readTransactionFile(const QString& path, QByteArray* content, QString* error)

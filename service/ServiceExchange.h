@@ -38,10 +38,10 @@ QString multipartHeader();
 // closing delimiter with nothing after it.
 QByteArray buildFormBody(const QList<FormPart>& parts);
 
-// The name of the first part whose value holds the delimiter line's text, or an
-// empty text. The delimiter is fixed, so such a value would end its part early
+// The name of the first part whose value holds the delimiter line's text, or
+// nothing. The delimiter is fixed, so such a value would end its part early
 // and be read by the service as parts of its own: it is not sent.
-QString partHoldingDelimiter(const QList<FormPart>& parts);
+std::optional<QString> partHoldingDelimiter(const QList<FormPart>& parts);
 
 // Reads the transaction file whole before it is sent. A missing file gives
 // empty content (and is created empty, as the file is expected to exist once

@@ -128,8 +128,8 @@ void frmProblem::SubmitProblem_Click()
 
     const QList<FormPart> parts = reportParts(path, bytes, m_fName->text(), m_fEmail->text(),
                                               m_txtUsername->text(), descriptionText(m_description));
-    if (const QString part = partHoldingDelimiter(parts); !part.isEmpty())
-        return failPreparation(delimiterInPartText(part));
+    if (const auto part = partHoldingDelimiter(parts))
+        return failPreparation(delimiterInPartText(*part));
     const QByteArray body = buildFormBody(parts);
     QString response;
     const bool reached = exchangeWhileBusy(QStringLiteral("POST"), reportObjectPath(), multipartHeader(),

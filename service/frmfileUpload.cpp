@@ -179,8 +179,8 @@ void frmfileUpload::Command1_Click()
         return;
     }
     const QList<FormPart> parts = uploadParts(path, bytes);
-    if (const QString part = partHoldingDelimiter(parts); !part.isEmpty()) {
-        showMessageBox(this, QMessageBox::Critical, uploadTitle, delimiterInPartText(part));
+    if (const auto part = partHoldingDelimiter(parts)) {
+        showMessageBox(this, QMessageBox::Critical, uploadTitle, delimiterInPartText(*part));
         m_Command1->setEnabled(true);
         return;
     }

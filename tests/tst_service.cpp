@@ -278,30 +278,32 @@ void TestService::formBody()
 void TestService::partHoldingDelimiter_data()
 {
     QTest::addColumn<QList<FormPart>>("parts");
-    QTest::addColumn<QString>("found");
+    QTest::addColumn<std::optional<QString>>("found");
     const QString file = QStringLiteral("/data/recorder.xml");
     const QByteArray xml("<data>\r\n</data>\r\n");
     QTest::newRow("none") << reportParts(file, xml, QStringLiteral("Ann"), QStringLiteral("a@b.c"),
                                          QStringLiteral("u"), QStringLiteral("----Xu02 and Xu02=$"))
-                          << QString();
+                          << std::optional<QString>();
     QTest::newRow("description, on a line of its own")
         << reportParts(file, xml, QStringLiteral("Ann"), QStringLiteral("a@b.c"), QStringLiteral("u"),
                        QStringLiteral("a\r\n----Xu02=$\r\nb"))
-        << QStringLiteral("description");
+        << std::optional<QString>(QStringLiteral("description"));
     QTest::newRow("e-mail, inside the line")
         << reportParts(file, xml, QStringLiteral("Ann"), QStringLiteral("x----Xu02=$"), QStringLiteral("u"),
                        QStringLiteral("d"))
-        << QStringLiteral("email");
+        << std::optional<QString>(QStringLiteral("email"));
+    QTest::newRow("a part without a name")
+        << QList<FormPart>{FormPart::text(QString(), QStringLiteral("----Xu02=$"))} << std::optional<QString>(QString());
     QTest::newRow("the file, first of several")
         << reportParts(file, "<url>----Xu02=$</url>", QStringLiteral("----Xu02=$"), QStringLiteral("a@b.c"),
                        QStringLiteral("u"), QStringLiteral("d"))
-        << QStringLiteral("file");
+        << std::optional<QString>(QStringLiteral("file"));
 }
 
 void TestService::partHoldingDelimiter()
 {
     QFETCH(QList<FormPart>, parts);
-    QFETCH(QString, found);
+    QFETCH(std::optional<QString>, found);
     QCOMPARE(::partHoldingDelimiter(parts), found);
 }
 
