@@ -213,6 +213,15 @@ void TestCommands::saveOpenAndPlay()
     QVERIFY(s.main->StatusBar() != nullptr);
     const QList<RecordedStep> recorded = s.editor().store().steps();
     QVERIFY(!recorded.at(2).postdata.isEmpty());
+    // The step is recorded when the request starts; the site logs it when it arrives.
+    const auto postArrived = [&] {
+        for (const LoggedRequest& r : m_site->navigations()) {
+            if (s.site.url(QString::fromLatin1(r.target)) == recorded.at(2).url)
+                return true;
+        }
+        return false;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(postArrived(), 15000);
 
     const QString file = m_data.filePath(QStringLiteral("three.xml"));
     {
