@@ -27,12 +27,12 @@ constexpr int designWidth = 6345;
 constexpr int designHeight = 9495;
 constexpr int fieldRowHeight = 660;
 
-// Sets a text box's text without losing characters beyond its typing limit: the
-// limit is for typing, a stored value longer than it stays whole.
 constexpr int noLimit = std::numeric_limits<int>::max();
 
-// A box that already shows the text is left alone: laying out a long text again
-// is the costly part of showing a step.
+// Sets a text box's text without losing characters beyond its typing limit: the
+// limit is for typing, a stored value longer than it stays whole. A box that
+// already shows the text is left alone: laying out a long text again is the
+// costly part of showing a step.
 void setLimitedText(QLineEdit* edit, int limit, const QString& text)
 {
     if (edit->text() == text)

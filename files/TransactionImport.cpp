@@ -49,10 +49,6 @@ QString parserErrorMessage()
                           "registered correctly.");
 }
 
-// The document carries no encoding of its own: files written by the program hold
-// code-page bytes (the unencoded user name, key, timeout and ping), hand-edited
-// ones usually UTF-8. Text that is valid UTF-8 is read as such, anything else
-// byte by byte in the code page, so the program's own files read back exactly.
 bool isAscii(QByteArrayView bytes)
 {
     // No early exit: the loop stays simple enough for the compiler to vectorise.
@@ -62,6 +58,10 @@ bool isAscii(QByteArrayView bytes)
     return any < 0x80;
 }
 
+// The document carries no encoding of its own: files written by the program hold
+// code-page bytes (the unencoded user name, key, timeout and ping), hand-edited
+// ones usually UTF-8. Text that is valid UTF-8 is read as such, anything else
+// byte by byte in the code page, so the program's own files read back exactly.
 QString toText(const char* data, qsizetype size)
 {
     const QByteArrayView bytes(data, size);
