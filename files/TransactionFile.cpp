@@ -38,23 +38,22 @@ public:
         open(name);
         const QByteArray bytes = codepage::toAnsi(value);
         if (!bytes.contains('&') && !bytes.contains('<') && !bytes.contains('>')) {
-            m_bytes += bytes;
-            close(name);
-            return;
-        }
-        for (const char c : bytes) {
-            switch (c) {
-            case '&':
-                m_bytes += "&amp;";
-                break;
-            case '<':
-                m_bytes += "&lt;";
-                break;
-            case '>':
-                m_bytes += "&gt;";
-                break;
-            default:
-                m_bytes += c;
+            m_bytes += bytes; // the usual case, at once
+        } else {
+            for (const char c : bytes) {
+                switch (c) {
+                case '&':
+                    m_bytes += "&amp;";
+                    break;
+                case '<':
+                    m_bytes += "&lt;";
+                    break;
+                case '>':
+                    m_bytes += "&gt;";
+                    break;
+                default:
+                    m_bytes += c;
+                }
             }
         }
         close(name);
