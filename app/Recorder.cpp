@@ -39,7 +39,9 @@ void Recorder::setRestoreQuestion(std::function<bool(QWidget*, int)> question)
 
 Recorder::Recorder(QWebEngineProfile* profile, QObject* parent)
     : QObject(parent), m_profile(profile), m_editor(std::make_unique<frmControlPanel>())
-{}
+{
+    qApp->installEventFilter(&m_clickActivation);
+}
 
 Recorder::~Recorder()
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ClickActivation.h"
+
 #include <QList>
 #include <QLockFile>
 #include <QObject>
@@ -51,6 +53,7 @@ private:
     void saveRecoveryCopy();
 
     QWebEngineProfile* m_profile;
+    ClickActivation m_clickActivation;
     // Held while this run keeps the recovery copy; another running instance leaves it alone.
     std::unique_ptr<QLockFile> m_recoveryLock;
     std::unique_ptr<frmControlPanel> m_editor;

@@ -57,7 +57,7 @@ frmBrowser::frmBrowser(Recorder& recorder, WebBrowser::Origin origin) : m_record
     setObjectName(QStringLiteral("frmBrowser"));
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("TallyroNet Transaction Recorder"));
-    setWindowIcon(pictures::icon());
+    setWindowIcon(pictures::appIcon());
     buildControls();
     buildMenus();
     m_recorder.windowOpened(this);
@@ -148,6 +148,7 @@ void frmBrowser::buildControls()
     m_lblAddress = new QLabel(QStringLiteral("&Address:"), m_picAddress);
     m_lblAddress->setObjectName(QStringLiteral("lblAddress"));
     twips::place(m_lblAddress, QRect(45, 30, 675, 180));
+    twips::growToText(m_lblAddress);
     m_cboAddress = new QComboBox(m_picAddress);
     m_cboAddress->setObjectName(QStringLiteral("cboAddress"));
     m_cboAddress->setEditable(true);
@@ -155,12 +156,19 @@ void frmBrowser::buildControls()
     m_cboAddress->setDuplicatesEnabled(false);
     twips::place(m_cboAddress, QRect(30, 240, 9495, 315));
     m_lblAddress->setBuddy(m_cboAddress);
+    // No inline completion: Enter must request exactly the address typed, not a
+    // longer one from the history that starts with it.
+    m_cboAddress->setCompleter(nullptr);
+    // The combo box holds the focus and hands keys to its line edit directly, so
+    // both are watched.
+    m_cboAddress->installEventFilter(this);
     m_cboAddress->lineEdit()->installEventFilter(this);
     connect(m_cboAddress, &QComboBox::activated, this, [this] { cboAddress_Click(); });
     m_chkSave = new QCheckBox(QStringLiteral("Recording"), m_picAddress);
     m_chkSave->setObjectName(QStringLiteral("chkSave"));
     m_chkSave->setChecked(true);
     twips::place(m_chkSave, QRect(9570, 225, 1335, 255));
+    twips::growToText(m_chkSave);
 
     m_browser = new WebBrowser(m_recorder.profile(), m_origin, m_client);
     m_browser->setObjectName(QStringLiteral("brwWebBrowser"));
@@ -190,6 +198,8 @@ void frmBrowser::buildControls()
 
 void frmBrowser::buildMenus()
 {
+    // Captions carry a mnemonic (Alt+letter opens the menu, the letter picks the
+    // entry); the & is not shown.
     auto add = [this](QMenu* menu, const char* name, const QString& caption, const QKeySequence& shortcut) {
         QAction* a = menu->addAction(caption);
         a->setObjectName(QString::fromLatin1(name));
@@ -197,28 +207,28 @@ void frmBrowser::buildMenus()
             a->setShortcut(shortcut);
         return a;
     };
-    m_mMenu = menuBar()->addMenu(QStringLiteral("File"));
+    m_mMenu = menuBar()->addMenu(QStringLiteral("&File"));
     m_mMenu->setObjectName(QStringLiteral("mMenu"));
-    connect(add(m_mMenu, "mOpen", QStringLiteral("Open"), QKeySequence(Qt::CTRL | Qt::Key_O)),
+    connect(add(m_mMenu, "mOpen", QStringLiteral("&Open"), QKeySequence(Qt::CTRL | Qt::Key_O)),
             &QAction::triggered, this, &frmBrowser::mOpen_Click);
-    connect(add(m_mMenu, "mSave", QStringLiteral("Save as"), QKeySequence(Qt::CTRL | Qt::Key_S)),
+    connect(add(m_mMenu, "mSave", QStringLiteral("&Save as"), QKeySequence(Qt::CTRL | Qt::Key_S)),
             &QAction::triggered, this, &frmBrowser::mSave_Click);
-    connect(add(m_mMenu, "mnuExit", QStringLiteral("Exit"), {}), &QAction::triggered, this,
+    connect(add(m_mMenu, "mnuExit", QStringLiteral("E&xit"), {}), &QAction::triggered, this,
             &frmBrowser::mnuExit_Click);
 
-    QMenu* recorder = menuBar()->addMenu(QStringLiteral("Recorder"));
+    QMenu* recorder = menuBar()->addMenu(QStringLiteral("&Recorder"));
     recorder->setObjectName(QStringLiteral("mRecorder"));
-    connect(add(recorder, "mEdit", QStringLiteral("Edit steps"), QKeySequence(Qt::CTRL | Qt::Key_E)),
+    connect(add(recorder, "mEdit", QStringLiteral("&Edit steps"), QKeySequence(Qt::CTRL | Qt::Key_E)),
             &QAction::triggered, this, &frmBrowser::Label1_Click);
-    QAction* back = add(recorder, "mBack", QStringLiteral("Step Back"), QKeySequence(Qt::CTRL | Qt::Key_Z));
-    QAction* skip = add(recorder, "mSkip", QStringLiteral("Skip step"), QKeySequence(Qt::CTRL | Qt::Key_N));
-    m_mPlay = add(recorder, "mPlay", QStringLiteral("Play"), QKeySequence(Qt::CTRL | Qt::Key_P));
-    m_mStop = add(recorder, "mStop", QStringLiteral("Stop"), QKeySequence(Qt::CTRL | Qt::Key_D));
+    QAction* back = add(recorder, "mBack", QStringLiteral("Step &Back"), QKeySequence(Qt::CTRL | Qt::Key_Z));
+    QAction* skip = add(recorder, "mSkip", QStringLiteral("S&kip step"), QKeySequence(Qt::CTRL | Qt::Key_N));
+    m_mPlay = add(recorder, "mPlay", QStringLiteral("&Play"), QKeySequence(Qt::CTRL | Qt::Key_P));
+    m_mStop = add(recorder, "mStop", QStringLiteral("S&top"), QKeySequence(Qt::CTRL | Qt::Key_D));
     m_mStop->setVisible(false);
     m_mStop->setEnabled(false);
-    QAction* reset = add(recorder, "mRestart", QStringLiteral("Reset"), QKeySequence(Qt::CTRL | Qt::Key_W));
+    QAction* reset = add(recorder, "mRestart", QStringLiteral("&Reset"), QKeySequence(Qt::CTRL | Qt::Key_W));
     QAction* upload =
-        add(recorder, "mnuUpload", QStringLiteral("Upload"), QKeySequence(Qt::CTRL | Qt::Key_U));
+        add(recorder, "mnuUpload", QStringLiteral("&Upload"), QKeySequence(Qt::CTRL | Qt::Key_U));
     connect(back, &QAction::triggered, this, &frmBrowser::lblStepBack_Click);
     connect(skip, &QAction::triggered, this, &frmBrowser::lblSkip_Click);
     connect(m_mPlay, &QAction::triggered, this, &frmBrowser::Label2_Click);
@@ -226,19 +236,19 @@ void frmBrowser::buildMenus()
     connect(m_mStop, &QAction::triggered, this, &frmBrowser::Command1_Click);
     connect(upload, &QAction::triggered, this, &frmBrowser::lblUpload_Click);
 
-    QMenu* options = menuBar()->addMenu(QStringLiteral("Options"));
+    QMenu* options = menuBar()->addMenu(QStringLiteral("&Options"));
     options->setObjectName(QStringLiteral("mOptions"));
-    m_mAllowDuplicates = add(options, "mAllowDuplicates", QStringLiteral("Allow duplicate URLs"), {});
+    m_mAllowDuplicates = add(options, "mAllowDuplicates", QStringLiteral("&Allow duplicate URLs"), {});
     m_mAllowDuplicates->setCheckable(true);
     connect(m_mAllowDuplicates, &QAction::triggered, this, &frmBrowser::mAllowDuplicates_Click);
 
-    QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("mHelp"));
-    connect(add(help, "problem", QStringLiteral("Report a problem"), QKeySequence(Qt::CTRL | Qt::Key_R)),
+    connect(add(help, "problem", QStringLiteral("Report a &problem"), QKeySequence(Qt::CTRL | Qt::Key_R)),
             &QAction::triggered, this, &frmBrowser::problem_Click);
-    connect(add(help, "mnuUpdates", QStringLiteral("Check for Updates"), QKeySequence(Qt::CTRL | Qt::Key_I)),
+    connect(add(help, "mnuUpdates", QStringLiteral("Check for &Updates"), QKeySequence(Qt::CTRL | Qt::Key_I)),
             &QAction::triggered, this, &frmBrowser::mnuUpdates_Click);
-    connect(add(help, "mOhelp", QStringLiteral("Visit online help"), QKeySequence(Qt::Key_F1)),
+    connect(add(help, "mOhelp", QStringLiteral("Visit online &help"), QKeySequence(Qt::Key_F1)),
             &QAction::triggered, this, &frmBrowser::HelpCommand_Click);
 }
 
@@ -329,14 +339,34 @@ void frmBrowser::setHourglass(bool on)
 
 bool frmBrowser::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_cboAddress->lineEdit() && event->type() == QEvent::KeyPress) {
+    const bool addressBox = watched == m_cboAddress || watched == m_cboAddress->lineEdit();
+    if (addressBox && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
             cboAddress_KeyPress(13);
             return true;
         }
     }
+    // The menu's shortcuts win over the text box's own bindings (Ctrl+Z undo,
+    // Ctrl+U delete line): the commands are the same in every control.
+    if (addressBox && event->type() == QEvent::ShortcutOverride &&
+        isMenuShortcut(QKeySequence(static_cast<QKeyEvent*>(event)->keyCombination())))
+        return true;
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool frmBrowser::isMenuShortcut(const QKeySequence& keys) const
+{
+    for (const QAction* menu : menuBar()->actions()) {
+        if (!menu->menu())
+            continue;
+        for (const QAction* entry : menu->menu()->actions()) {
+            if (entry->isEnabled() && entry->isVisible() && !entry->shortcut().isEmpty() &&
+                entry->shortcut() == keys)
+                return true;
+        }
+    }
+    return false;
 }
 
 void frmBrowser::cboAddress_KeyPress(int keyAscii)
@@ -415,8 +445,7 @@ void frmBrowser::DocumentComplete(const QString& url)
     const bool recordedPage = m_chkSave->isChecked() && url != blankPage;
     if (recordedPage && !backStepPending) {
         editor.selectLine(editor.store().count() - 1);
-        editor.show();
-        editor.raise();
+        showEditor();
     }
     if (recordedPage) {
         editor.txtLabel()->setText(browserlayout::labelForTitle(m_browser->LocationName()));
@@ -553,8 +582,14 @@ void frmBrowser::Label1_Click()
 {
     m_timTimer.stop();
     m_browser->Stop();
-    m_recorder.editor().show();
-    m_recorder.editor().raise();
+    showEditor();
+}
+
+void frmBrowser::showEditor()
+{
+    const QRect page(m_browser->mapToGlobal(QPoint(0, 0)), m_browser->size());
+    const int addressBottom = m_picAddress->mapToGlobal(QPoint(0, m_picAddress->height())).y();
+    m_recorder.editor().popUpBeside(this, page, addressBottom);
 }
 
 void frmBrowser::lblSkip_Click()

@@ -95,6 +95,8 @@ private:
     void applyCaption(const QString& address, const QString& title);
     frmBrowser& mainWindow();
     QString chooseFile(const QString& title, bool save);
+    bool isMenuShortcut(const QKeySequence& keys) const;
+    void showEditor();
 
     // Events of the embedded browser.
     void BeforeNavigate2(const QString& url, const QByteArray& postData, bool* cancel);

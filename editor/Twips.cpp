@@ -1,5 +1,6 @@
 #include "Twips.h"
 
+#include <QLabel>
 #include <QWidget>
 
 #include <algorithm>
@@ -50,6 +51,14 @@ void setWidth(QWidget* widget, int twipsWidth)
 void setHeight(QWidget* widget, int twipsHeight)
 {
     widget->resize(widget->width(), toPixels(twipsHeight, dpiOf(widget)));
+}
+
+void growToText(QWidget* widget)
+{
+    QSize needed = widget->sizeHint();
+    if (const auto* label = qobject_cast<const QLabel*>(widget); label && label->wordWrap())
+        needed = QSize(widget->width(), label->heightForWidth(widget->width()));
+    widget->resize(widget->size().expandedTo(needed));
 }
 
 } // namespace twips

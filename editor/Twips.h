@@ -20,6 +20,11 @@ int height(const QWidget* widget);
 void setWidth(QWidget* widget, int twipsWidth);
 void setHeight(QWidget* widget, int twipsHeight);
 
+// Grows a control that shows a caption (label, check box, button) until its
+// whole text shows in the widget's own font; the design size is a minimum.
+// A word-wrapping label grows in height only.
+void growToText(QWidget* widget);
+
 } // namespace twips
 
 // Widths the step editor gives its URL list and post data box for a window of the

@@ -1,5 +1,6 @@
 #include "frmControlPanel.h"
 
+#include "EditorPlacement.h"
 #include "RecorderCommands.h"
 #include "Twips.h"
 
@@ -16,6 +17,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 #include <limits>
@@ -71,8 +73,12 @@ QFrame* frmControlPanel::addFieldFrame(const QString& caption, QWidget* field, c
     twips::place(frame, frameTwips);
     auto* label = new QLabel(caption, frame);
     twips::place(label, QRect(120, 30, frameTwips.width() - 240, 225));
+    twips::growToText(label);
     field->setParent(frame);
     twips::place(field, QRect(120, 255, frameTwips.width() - 240, fieldHeight));
+    // The field sits below its caption, however tall the font makes it.
+    if (field->y() <= label->geometry().bottom())
+        field->move(field->x(), label->geometry().bottom() + 1);
     return frame;
 }
 
@@ -93,6 +99,7 @@ void frmControlPanel::buildControls()
     headingFont.setUnderline(true);
     heading->setFont(headingFont);
     twips::place(heading, QRect(120, 2760, 1800, 285));
+    twips::growToText(heading);
 
     auto makeEdit = [](const char* name, int limit) {
         auto* edit = new QLineEdit;
@@ -134,10 +141,12 @@ void frmControlPanel::buildControls()
     auto* hint = new QLabel(QStringLiteral("(To remove a track - use DEL key)"), this);
     hint->setWordWrap(true);
     twips::place(hint, QRect(2400, 8460, 2040, 480));
+    twips::growToText(hint);
 
     m_Command3 = new QPushButton(QStringLiteral("Save && Close"), this);
     m_Command3->setObjectName(QStringLiteral("Command3"));
     twips::place(m_Command3, QRect(4560, 8520, 1215, 435));
+    twips::growToText(m_Command3);
     connect(m_Command3, &QPushButton::clicked, this, &frmControlPanel::Command3_Click);
 
     m_cAllowDuplicates = new QCheckBox(this);
@@ -161,6 +170,12 @@ void frmControlPanel::buildControls()
 
     connect(m_recordedItems, &QListWidget::currentRowChanged, this, [this] {
         if (!m_listSync)
+            recordedItems_Click();
+    });
+    // A click on the row already highlighted changes no row, yet commits too.
+    m_recordedItems->viewport()->installEventFilter(this);
+    connect(m_recordedItems, &QListWidget::clicked, this, [this](const QModelIndex& index) {
+        if (index.row() == m_rowAtPress)
             recordedItems_Click();
     });
     connect(m_recordedItems, &QListWidget::itemDoubleClicked, this, &frmControlPanel::showSelectedUrl);
@@ -297,6 +312,20 @@ void frmControlPanel::Command3_Click()
     hide();
 }
 
+void frmControlPanel::popUpBeside(const QWidget* browserWindow, const QRect& page, int addressBottom)
+{
+    if (!isVisible()) {
+        const QRect browserFrame = browserWindow->frameGeometry();
+        const QScreen* screen = browserWindow->screen();
+        const QRect available = screen ? screen->availableGeometry() : browserFrame;
+        // Before the first show the frame is not known yet: the client size stands for it.
+        const QSize frame = frameGeometry().size().expandedTo(size());
+        move(editorPosition(browserFrame, page, addressBottom, frame, available));
+    }
+    show();
+    raise();
+}
+
 bool frmControlPanel::dispatchShortcut(int charCode)
 {
     switch (charCode) {
@@ -362,33 +391,63 @@ void frmControlPanel::showSelectedUrl()
     copySelectedUrl();
 }
 
+namespace {
+
+// The characters that run a command; a key that runs one is consumed, so the
+// control does not also act on it (Ctrl+U would delete the line, Ctrl+Z undo).
+bool runsCommand(int charCode)
+{
+    switch (charCode) {
+    case 13:
+    case 27:
+    case 26:
+    case 14:
+    case 16:
+    case 23:
+    case 21:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 bool frmControlPanel::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_recordedItems->viewport() && event->type() == QEvent::MouseButtonPress)
+        m_rowAtPress = m_recordedItems->currentRow();
     if (event->type() != QEvent::KeyPress || !m_forwarding.contains(watched))
         return QWidget::eventFilter(watched, event);
 
     auto* key = static_cast<QKeyEvent*>(event);
+    const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
     if (watched == m_recordedItems) {
-        if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
+        if (key->key() == Qt::Key_Delete && mods == Qt::NoModifier) {
             deleteItem();
             return true;
         }
-        if (key->key() == Qt::Key_C && key->modifiers() == Qt::ControlModifier) {
+        if (key->key() == Qt::Key_C && mods == Qt::ControlModifier) {
             copySelectedUrl();
             return true;
         }
     }
-    dispatchShortcut(charCodeOf(key->key(), key->modifiers(), key->text()));
-    return false; // the control still handles the key as usual
+    const int code = charCodeOf(key->key(), key->modifiers(), key->text());
+    if (!runsCommand(code))
+        return false; // the control handles the key as usual
+    dispatchShortcut(code);
+    return true;
 }
 
 void frmControlPanel::keyPressEvent(QKeyEvent* event)
 {
-    // Keys that a forwarding control did not take arrive here too; they were
-    // dispatched there already.
-    const QWidget* focus = QApplication::focusWidget();
-    if (!focus || !m_forwarding.contains(const_cast<QWidget*>(focus)))
-        dispatchShortcut(charCodeOf(event->key(), event->modifiers(), event->text()));
+    // Keys of controls that do not forward (the button) and of the window itself;
+    // a forwarding control's command keys were consumed where they arrived.
+    const int code = charCodeOf(event->key(), event->modifiers(), event->text());
+    if (runsCommand(code)) {
+        dispatchShortcut(code);
+        return;
+    }
     QWidget::keyPressEvent(event);
 }
 
@@ -413,6 +472,10 @@ void frmControlPanel::changeEvent(QEvent* event)
 void frmControlPanel::hideIfFocusLeft()
 {
     if (!isVisible() || isActiveWindow())
+        return;
+    // Only a window none of whose controls holds the focus loses it as a whole;
+    // with a field in use the editor stays beside the page being recorded.
+    if (focusWidget())
         return;
     // A message box or dialog of this window keeps it.
     for (QWidget* w = QApplication::activeWindow(); w; w = w->parentWidget()) {

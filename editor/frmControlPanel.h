@@ -56,6 +56,10 @@ public:
     void clearitems() { m_store.clearitems(); }
     // Save & Close.
     void Command3_Click();
+    // Shows the window and brings it to the front; a hidden window first moves
+    // beside the browser window (page and addressBottom in global pixels), so the
+    // page stays in view. A window already showing stays where the user has it.
+    void popUpBeside(const QWidget* browserWindow, const QRect& page, int addressBottom);
     // Runs the command bound to a typed character; true when one ran.
     bool dispatchShortcut(int charCode);
 
@@ -98,6 +102,7 @@ private:
     RecorderCommands* m_commands = nullptr;
     bool m_listSync = false; // list maintenance, not a user selection
     bool m_programEnding = false;
+    int m_rowAtPress = -1; // the list's row when the mouse went down on it
 
     QFrame* m_listFrame = nullptr;
     QListWidget* m_recordedItems = nullptr;

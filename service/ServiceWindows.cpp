@@ -8,10 +8,31 @@
 #include "frmUpload.h"
 #include "frmfileUpload.h"
 
+#include <QScreen>
+#include <QShortcut>
+
+#include <algorithm>
+
 namespace {
 
-void bringUp(QWidget* window)
+// Shows a window in front; one that was hidden first appears centred over the
+// main window (a screen without a window manager would put it in the corner).
+void bringUp(QWidget* window, const QWidget* over = nullptr)
 {
+    if (over && over != window && !window->isVisible()) {
+        if (!window->testAttribute(Qt::WA_Resized))
+            window->adjustSize();
+        QRect frame(QPoint(), window->size());
+        frame.moveCenter(over->frameGeometry().center());
+        if (const QScreen* screen = over->screen()) {
+            const QRect available = screen->availableGeometry();
+            frame.moveLeft(std::clamp(frame.left(), available.left(),
+                                      std::max(available.left(), available.right() - frame.width())));
+            frame.moveTop(std::clamp(frame.top(), available.top(),
+                                     std::max(available.top(), available.bottom() - frame.height())));
+        }
+        window->move(frame.topLeft());
+    }
     window->show();
     window->raise();
     window->activateWindow();
@@ -49,6 +70,9 @@ template <typename Window> void ServiceWindows::track(QPointer<Window>& slot, Wi
 {
     slot = window;
     m_made.append(window);
+    // Esc closes the window, as its close button does.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), window);
+    connect(escape, &QShortcut::activated, window, &QWidget::close);
     connect(window, &Window::closed, this, [&slot, window] {
         if (slot == window)
             slot.clear();
@@ -69,7 +93,7 @@ void ServiceWindows::openProblemReport()
 {
     if (!m_frmProblem)
         track(m_frmProblem, new ::frmProblem(*this, m_mainWindow));
-    bringUp(m_frmProblem);
+    bringUp(m_frmProblem, m_mainWindow);
 }
 
 AccountCredentials ServiceWindows::currentAccount()
@@ -89,7 +113,7 @@ AccountCredentials ServiceWindows::currentAccount()
 ::frmUpload& ServiceWindows::showSignIn()
 {
     ::frmUpload& window = loadedSignIn();
-    bringUp(&window);
+    bringUp(&window, m_mainWindow);
     return window;
 }
 
@@ -116,7 +140,7 @@ void ServiceWindows::signedIn(const AccountCredentials& account)
     if (!loaded)
         m_frmfileUpload->Form_Load();
     if (m_frmfileUpload && !m_cancel)
-        bringUp(m_frmfileUpload);
+        bringUp(m_frmfileUpload, m_mainWindow);
     if (m_cancel && m_frmfileUpload)
         m_frmfileUpload->close();
 }

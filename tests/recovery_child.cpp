@@ -3,6 +3,7 @@
 // prints the steps.
 #include "Recorder.h"
 #include "StepStore.h"
+#include "UserInput.h"
 #include "WebBrowser.h"
 #include "frmBrowser.h"
 #include "frmControlPanel.h"
@@ -12,6 +13,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QTest>
 
 #include <cstdio>
@@ -33,19 +35,23 @@ int main(int argc, char* argv[])
 
     if (mode == u"record") {
         for (qsizetype i = 2; i < args.size(); ++i) {
-            main->cboAddress()->setEditText(args.at(i));
-            main->cboAddress_KeyPress(13);
+            userinput::click(main->cboAddress()->lineEdit());
+            userinput::key(Qt::Key_A, Qt::ControlModifier);
+            userinput::type(args.at(i));
+            userinput::key(Qt::Key_Return);
             if (!QTest::qWaitFor([&] { return store.count() == i - 1 && !main->brwWebBrowser()->Busy(); },
                                  20000))
                 return 2;
-            // Settings typed for the page, committed by the next selection.
-            recorder.editor()
-                .findChild<QLineEdit*>(QStringLiteral("txtKeywords"))
-                ->setText(QStringLiteral("kw %1").arg(i));
-            recorder.editor()
-                .findChild<QLineEdit*>(QStringLiteral("txtCookies"))
-                ->setText(QStringLiteral("c=%1").arg(i));
-            recorder.editor().recordedItems_Click();
+            // Settings typed for the page, committed by a click on its row.
+            QWidget& editor = recorder.editor();
+            for (const auto& [field, text] : {std::pair{"txtKeywords", QStringLiteral("kw %1").arg(i)},
+                                              std::pair{"txtCookies", QStringLiteral("c=%1").arg(i)}}) {
+                userinput::click(editor.findChild<QLineEdit*>(QString::fromLatin1(field)));
+                userinput::key(Qt::Key_A, Qt::ControlModifier);
+                userinput::type(text);
+            }
+            auto* list = editor.findChild<QListWidget*>(QStringLiteral("recordedItems"));
+            userinput::click(list->viewport(), list->visualItemRect(list->item(list->count() - 1)).center());
         }
         std::printf("RECORDED %d\n", int(store.count()));
         std::fflush(stdout);

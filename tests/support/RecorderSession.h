@@ -2,11 +2,17 @@
 
 #include "Recorder.h"
 #include "TestSite.h"
+#include "UserInput.h"
 #include "frmBrowser.h"
 #include "frmControlPanel.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
 #include <QTest>
 
 #include <memory>
@@ -33,11 +39,35 @@ struct RecorderSession
     int count() { return editor().store().count(); }
     QAction* action(const char* name) { return main->findChild<QAction*>(QString::fromLatin1(name)); }
 
-    // Types an address and presses Enter, as the user does.
-    void type(const QString& address)
+    QPushButton* button(const char* name) { return main->findChild<QPushButton*>(QString::fromLatin1(name)); }
+
+    // Clicks into the address box, replaces its text by typing, presses Enter.
+    bool type(const QString& address, Qt::Key enter = Qt::Key_Return)
     {
-        main->cboAddress()->setEditText(address);
-        main->cboAddress_KeyPress(13);
+        if (!userinput::click(main->cboAddress()->lineEdit()))
+            return false;
+        userinput::key(Qt::Key_A, Qt::ControlModifier);
+        return userinput::type(address) &&
+               userinput::key(enter, enter == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+    }
+    // Chooses a menu entry from the keyboard: Alt and the menu's letter, then the entry's letter.
+    bool choose(const char* actionName, frmBrowser* window = nullptr)
+    {
+        window = window ? window : main;
+        auto* entry = window->findChild<QAction*>(QString::fromLatin1(actionName));
+        if (!entry || entry->associatedObjects().isEmpty())
+            return false;
+        auto* menu = qobject_cast<QMenu*>(entry->associatedObjects().first());
+        const auto letter = [](const QString& caption) {
+            const qsizetype at = caption.indexOf(QLatin1Char('&'));
+            return Qt::Key(Qt::Key_A + (caption.at(at + 1).toUpper().unicode() - 'A'));
+        };
+        if (!menu || !userinput::activate(window))
+            return false;
+        userinput::key(letter(menu->title()), Qt::AltModifier);
+        if (!QTest::qWaitFor([menu] { return menu->isVisible(); }, 2000))
+            return false;
+        return userinput::key(letter(entry->text()));
     }
     bool waitIdle(frmBrowser* window, int ms = 15000)
     {
@@ -46,10 +76,19 @@ struct RecorderSession
     // Types the address and waits until the main window shows it, loaded.
     bool open(const QString& address)
     {
-        type(address);
-        return QTest::qWaitFor(
+        if (!type(address))
+            return false;
+        const bool loaded = QTest::qWaitFor(
             [&] { return !main->brwWebBrowser()->Busy() && main->brwWebBrowser()->LocationURL() == address; },
             15000);
+        if (!loaded) {
+            const QWidget* focus = QApplication::focusWidget();
+            qWarning("not loaded: %s; the window shows %s (busy %d), the box holds %s, focus on %s",
+                     qPrintable(address), qPrintable(main->brwWebBrowser()->LocationURL()),
+                     int(main->brwWebBrowser()->Busy()), qPrintable(main->cboAddress()->currentText()),
+                     focus ? focus->metaObject()->className() : "nothing");
+        }
+        return loaded;
     }
     // Records count pages of the site.
     bool record(int pages)

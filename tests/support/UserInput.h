@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QTest>
+#include <QWidget>
+#include <QWindow>
+
+// Input as a person gives it. Keys go to the window that has the keyboard and
+// from there to its focus widget; clicks go to a point of a window. Both enter
+// through the window system interface, so shortcuts, focus proxies, composite
+// widgets and event filters all run as they do for a real keyboard and mouse.
+namespace userinput {
+
+// Gives the window the keyboard, as a window manager does when it is clicked.
+inline bool activate(QWidget* window)
+{
+    window = window->window();
+    if (!window->isActiveWindow())
+        window->activateWindow();
+    return QTest::qWaitFor([window] { return window->isActiveWindow(); }, 5000);
+}
+
+// Clicks a widget at a point of its own (its centre by default).
+inline bool click(QWidget* widget, QPoint at = QPoint(-1, -1), Qt::MouseButton button = Qt::LeftButton,
+                  Qt::KeyboardModifiers modifiers = {})
+{
+    QWidget* top = widget->window();
+    if (!activate(top))
+        return false;
+    const QPoint local = at == QPoint(-1, -1) ? widget->rect().center() : at;
+    QTest::mouseClick(top->windowHandle(), button, modifiers, widget->mapTo(top, local));
+    return true;
+}
+
+inline bool doubleClick(QWidget* widget, QPoint at)
+{
+    QWidget* top = widget->window();
+    if (!activate(top))
+        return false;
+    const QPoint p = widget->mapTo(top, at);
+    QTest::mouseClick(top->windowHandle(), Qt::LeftButton, {}, p);
+    QTest::mouseDClick(top->windowHandle(), Qt::LeftButton, {}, p);
+    return true;
+}
+
+// Presses a key in the window that has the keyboard.
+inline bool key(Qt::Key k, Qt::KeyboardModifiers modifiers = {})
+{
+    QWindow* window = QGuiApplication::focusWindow();
+    if (!window)
+        return false;
+    QTest::keyClick(window, k, modifiers);
+    return true;
+}
+
+// Types text (Latin-1) into the window that has the keyboard.
+inline bool type(const QString& text)
+{
+    for (const QChar c : text) {
+        QWindow* window = QGuiApplication::focusWindow();
+        if (!window || c.unicode() > 0xff)
+            return false;
+        QTest::keyClick(window, char(c.unicode()));
+    }
+    return true;
+}
+
+} // namespace userinput
