@@ -1,9 +1,12 @@
 #include "Pictures.h"
 
 #include <QFont>
+#include <QFontMetrics>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+
+#include <algorithm>
 
 namespace pictures {
 namespace {
@@ -12,6 +15,28 @@ const QColor deepBlue(23, 63, 122);
 const QColor lightBlue(120, 170, 225);
 
 } // namespace
+
+ButtonFace buttonFace(const QString& word, QSize size, const QFont& base)
+{
+    ButtonFace face;
+    face.symbolFont = base;
+    face.symbolFont.setBold(true);
+    face.symbolFont.setPixelSize(qMax(8, size.height() / 2));
+    face.wordFont = face.symbolFont;
+    int pixels = qMax(7, size.height() / 3);
+    face.wordFont.setPixelSize(pixels);
+    const auto advance = [&] { return QFontMetrics(face.wordFont).horizontalAdvance(word); };
+    // The word gets the room it needs: the symbol gives up width first (down to
+    // two thirds of the height), then the word's type gets smaller.
+    int symbolWidth = std::clamp(size.width() - 5 - advance(), size.height() * 2 / 3, size.height());
+    while (pixels > 6 && advance() > size.width() - symbolWidth - 3) {
+        face.wordFont.setPixelSize(--pixels);
+        symbolWidth = std::clamp(size.width() - 5 - advance(), size.height() * 2 / 3, size.height());
+    }
+    face.symbolRect = QRect(2, 0, symbolWidth, size.height());
+    face.wordRect = QRect(symbolWidth, 0, size.width() - symbolWidth - 3, size.height());
+    return face;
+}
 
 QPixmap button(const QString& symbol, const QString& word, QSize size)
 {
@@ -26,16 +51,12 @@ QPixmap button(const QString& symbol, const QString& word, QSize size)
     p.setPen(QPen(deepBlue, 1));
     p.drawRoundedRect(QRectF(0.5, 0.5, size.width() - 1, size.height() - 1), 5, 5);
 
-    QFont font = p.font();
-    font.setBold(true);
-    font.setPixelSize(qMax(8, size.height() / 2));
-    p.setFont(font);
-    const int symbolWidth = size.height();
+    const ButtonFace face = buttonFace(word, size, p.font());
     p.setPen(deepBlue);
-    p.drawText(QRect(2, 0, symbolWidth, size.height()), Qt::AlignCenter, symbol);
-    font.setPixelSize(qMax(7, size.height() / 3));
-    p.setFont(font);
-    p.drawText(QRect(symbolWidth, 0, size.width() - symbolWidth - 3, size.height()), Qt::AlignCenter, word);
+    p.setFont(face.symbolFont);
+    p.drawText(face.symbolRect, Qt::AlignCenter, symbol);
+    p.setFont(face.wordFont);
+    p.drawText(face.wordRect, Qt::AlignCenter, word);
     return pixmap;
 }
 
@@ -75,10 +96,19 @@ QPixmap logo()
 
 QPixmap icon()
 {
-    QPixmap pixmap(32, 32);
+    return icon(32);
+}
+
+QPixmap icon(int size)
+{
+    size = qMax(1, size);
+    QPixmap pixmap(size, size);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
+    // Drawn on a 32 x 32 grid; scaling the painter rather than the finished
+    // pixmap keeps the edges sharp at every size.
+    p.scale(size / 32.0, size / 32.0);
     p.setBrush(deepBlue);
     p.setPen(Qt::NoPen);
     p.drawEllipse(QRectF(1, 1, 30, 30));
@@ -89,6 +119,14 @@ QPixmap icon()
     tick.lineTo(23, 10);
     p.drawPath(tick);
     return pixmap;
+}
+
+QIcon appIcon()
+{
+    QIcon result;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        result.addPixmap(icon(size));
+    return result;
 }
 
 } // namespace pictures

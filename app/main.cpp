@@ -1,3 +1,4 @@
+#include "Pictures.h"
 #include "Recorder.h"
 #include "WebBrowser.h"
 
@@ -9,6 +10,8 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tallyronet-recorder"));
     QApplication::setOrganizationName(QStringLiteral("TallyroNet"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("tallyronet-recorder"));
+    QApplication::setWindowIcon(pictures::appIcon());
     QApplication::setQuitOnLastWindowClosed(true);
 
     Recorder recorder(WebBrowser::recorderProfile());

@@ -9,6 +9,7 @@ packages=(
   qt6-webchannel-dev libqt6webenginecore6-bin libgl-dev
   libcurl4-openssl-dev libpugixml-dev libcpp-httplib-dev
   xvfb xauth fonts-dejavu-core
+  dpkg-dev desktop-file-utils debootstrap
 )
 
 missing=()
