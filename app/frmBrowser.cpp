@@ -163,6 +163,7 @@ void frmBrowser::buildControls()
     // both are watched.
     m_cboAddress->installEventFilter(this);
     m_cboAddress->lineEdit()->installEventFilter(this);
+    connect(m_cboAddress->lineEdit(), &QLineEdit::textEdited, this, [this] { m_addressTyped = true; });
     connect(m_cboAddress, &QComboBox::activated, this, [this] { cboAddress_Click(); });
     m_chkSave = new QCheckBox(QStringLiteral("Recording"), m_picAddress);
     m_chkSave->setObjectName(QStringLiteral("chkSave"));
@@ -377,6 +378,8 @@ void frmBrowser::cboAddress_KeyPress(int keyAscii)
 
 void frmBrowser::cboAddress_Click()
 {
+    if (!addressUpdating)
+        m_addressTyped = false;
     if (m_cboAddress->currentText() == blankPage)
         m_cboAddress->setEditText(QString());
     if (addressUpdating)
@@ -426,6 +429,12 @@ void frmBrowser::NavigateComplete2()
     m_StatusBar->setText(QStringLiteral("Opening page ...") + title);
     setHourglass(true);
 
+    // An address the user is typing meanwhile (say, while the start page still
+    // loads) stays in the box; the history gets the committed address all the same.
+    QLineEdit* edit = m_cboAddress->lineEdit();
+    const QString typing = edit->text();
+    const int cursor = edit->cursorPosition();
+
     addressUpdating = true;
     const int found = m_cboAddress->findText(address, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (found >= 0)
@@ -434,6 +443,10 @@ void frmBrowser::NavigateComplete2()
     m_cboAddress->setCurrentIndex(0);
     cboAddress_Click();
     addressUpdating = false;
+    if (m_addressTyped) {
+        m_cboAddress->setEditText(typing);
+        edit->setCursorPosition(cursor);
+    }
 }
 
 void frmBrowser::DocumentComplete(const QString& url)

@@ -111,6 +111,7 @@ private:
     QString startPage;
     QString pendingPostData;
     bool addressUpdating = false;
+    bool m_addressTyped = false; // the box holds text the user typed and has not sent yet
     bool m_hourglass = false;
     QPoint m_firstShownAt;
 

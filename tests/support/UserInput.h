@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QProcess>
 #include <QTest>
 #include <QWidget>
 #include <QWindow>
@@ -12,13 +13,28 @@
 // widgets and event filters all run as they do for a real keyboard and mouse.
 namespace userinput {
 
-// Gives the window the keyboard, as a window manager does when it is clicked.
+// Gives the window the keyboard, as a window manager does when it is clicked:
+// the X server's focus, set at the current time. (The program's own request
+// carries the time of the last event it saw, which the server ignores once the
+// focus changed later, as when the active window was hidden.)
 inline bool activate(QWidget* window)
 {
     window = window->window();
-    if (!window->isActiveWindow())
+    for (int attempt = 0; attempt < 5 && !window->isActiveWindow(); ++attempt) {
         window->activateWindow();
-    return QTest::qWaitFor([window] { return window->isActiveWindow(); }, 5000);
+        if (QTest::qWaitFor([window] { return window->isActiveWindow(); }, 300))
+            break;
+        QProcess::execute(QStringLiteral("xdotool"),
+                          {QStringLiteral("windowfocus"), QString::number(window->winId())});
+        if (QTest::qWaitFor([window] { return window->isActiveWindow(); }, 1000))
+            break;
+    }
+    if (window->isActiveWindow())
+        return true;
+    const QWidget* active = QApplication::activeWindow();
+    qWarning("%s did not get the keyboard; %s has it", qPrintable(window->windowTitle()),
+             active ? qPrintable(active->windowTitle()) : "no window");
+    return false;
 }
 
 // Clicks a widget at a point of its own (its centre by default).
@@ -26,8 +42,8 @@ inline bool click(QWidget* widget, QPoint at = QPoint(-1, -1), Qt::MouseButton b
                   Qt::KeyboardModifiers modifiers = {})
 {
     QWidget* top = widget->window();
-    if (!activate(top))
-        return false;
+    // A click reaches the window whether or not it then has the keyboard.
+    activate(top);
     const QPoint local = at == QPoint(-1, -1) ? widget->rect().center() : at;
     QTest::mouseClick(top->windowHandle(), button, modifiers, widget->mapTo(top, local));
     return true;
@@ -36,8 +52,7 @@ inline bool click(QWidget* widget, QPoint at = QPoint(-1, -1), Qt::MouseButton b
 inline bool doubleClick(QWidget* widget, QPoint at)
 {
     QWidget* top = widget->window();
-    if (!activate(top))
-        return false;
+    activate(top);
     const QPoint p = widget->mapTo(top, at);
     QTest::mouseClick(top->windowHandle(), Qt::LeftButton, {}, p);
     QTest::mouseDClick(top->windowHandle(), Qt::LeftButton, {}, p);
