@@ -1,13 +1,11 @@
 #include "ServiceExchange.h"
 
 #include "CodePage.h"
-#include "Credentials.h"
 #include "ServiceHost.h"
-
-#include <QFile>
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 
@@ -22,11 +20,36 @@ void initCurlOnce()
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// The answer as it arrives, up to a limit.
+struct Received
+{
+    QByteArray bytes;
+    qint64 limit = 0;
+    bool tooLarge = false;
+};
+
 size_t appendResponse(char* data, size_t size, size_t count, void* target)
 {
     const size_t bytes = size * count;
-    static_cast<QByteArray*>(target)->append(data, static_cast<qsizetype>(bytes));
+    auto* received = static_cast<Received*>(target);
+    if (static_cast<qint64>(bytes) > received->limit - received->bytes.size()) {
+        // Returning less than was handed over makes libcurl end the transfer.
+        received->tooLarge = true;
+        return 0;
+    }
+    received->bytes.append(data, static_cast<qsizetype>(bytes));
     return bytes;
+}
+
+QString sizeText(qint64 bytes)
+{
+    constexpr qint64 kb = 1024;
+    constexpr qint64 mb = 1024 * kb;
+    if (bytes >= mb && bytes % mb == 0)
+        return QStringLiteral("%1 MB").arg(bytes / mb);
+    if (bytes >= kb && bytes % kb == 0)
+        return QStringLiteral("%1 KB").arg(bytes / kb);
+    return QStringLiteral("%1 bytes").arg(bytes);
 }
 
 struct CurlCleanup
@@ -92,30 +115,10 @@ std::optional<QString> partHoldingDelimiter(const QList<FormPart>& parts)
     return std::nullopt;
 }
 
-bool readTransactionFile(const QString& path, QByteArray* content, QString* error)
+QString answerTooLargeText(qint64 limitBytes)
 {
-    content->clear();
-    QFile file(path);
-    if (!file.exists()) {
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            file.close();
-        return true;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = fileErrorMessage(
-                path, QStringLiteral("it could not be opened for reading (%1)").arg(file.errorString()));
-        return false;
-    }
-    QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        if (error)
-            *error =
-                fileErrorMessage(path, QStringLiteral("it could not be read (%1)").arg(file.errorString()));
-        return false;
-    }
-    *content = std::move(bytes);
-    return true;
+    return QStringLiteral("The service's answer was larger than %1; it was not read.")
+        .arg(sizeText(limitBytes));
 }
 
 QByteArray requestTarget(const QString& objectPath)
@@ -162,7 +165,8 @@ bool sendServiceRequest(const QString& verb, const QString& objectPath, const QS
         list = curl_slist_append(list, headerBytes.constData());
     std::unique_ptr<curl_slist, SlistCleanup> headers(list);
 
-    QByteArray received;
+    Received received;
+    received.limit = std::max<qint64>(limits.answerBytes, 0);
     char errorBuffer[CURL_ERROR_SIZE] = {};
 
     curl_easy_setopt(handle, CURLOPT_URL, url.constData());
@@ -177,6 +181,9 @@ bool sendServiceRequest(const QString& verb, const QString& objectPath, const QS
     curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, 1024L);
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &appendResponse);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &received);
+    // An announced length above the limit is refused before the body is read;
+    // an answer without one is stopped by appendResponse.
+    curl_easy_setopt(handle, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(received.limit));
     curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, errorBuffer);
 
     if (verbBytes == "GET") {
@@ -193,11 +200,14 @@ bool sendServiceRequest(const QString& verb, const QString& objectPath, const QS
     if (result != CURLE_OK) {
         if (error) {
             const QString detail = QString::fromLocal8Bit(errorBuffer).trimmed();
-            *error = detail.isEmpty() ? QString::fromLocal8Bit(curl_easy_strerror(result)) : detail;
+            if (result == CURLE_FILESIZE_EXCEEDED || (result == CURLE_WRITE_ERROR && received.tooLarge))
+                *error = answerTooLargeText(received.limit);
+            else
+                *error = detail.isEmpty() ? QString::fromLocal8Bit(curl_easy_strerror(result)) : detail;
         }
         return false;
     }
-    *response = trimSpaces(codepage::fromAnsi(received));
+    *response = trimSpaces(codepage::fromAnsi(received.bytes));
     if (error)
         error->clear();
     return true;

@@ -43,19 +43,20 @@ QByteArray buildFormBody(const QList<FormPart>& parts);
 // and be read by the service as parts of its own: it is not sent.
 std::optional<QString> partHoldingDelimiter(const QList<FormPart>& parts);
 
-// Reads the transaction file whole before it is sent. A missing file gives
-// empty content (and is created empty, as the file is expected to exist once
-// an upload has been prepared); a file that exists but cannot be read gives
-// false and an error naming the file and the reason.
-bool readTransactionFile(const QString& path, QByteArray* content, QString* error);
-
-// How long an exchange may take. The window that waits for it takes no input
-// meanwhile, so it must not wait forever on a silent service.
+// How long an exchange may take and how large its answer may be. The window
+// that waits for it takes no input meanwhile, so it must not wait forever on a
+// silent service. The service's answers (the transaction list, "OK" texts and
+// error sentences) are a few KB at most; a far larger one is refused unread
+// rather than held in memory and shown.
 struct ExchangeLimits
 {
     std::chrono::milliseconds connect{10'000};
     std::chrono::milliseconds total{60'000};
+    qint64 answerBytes = 1'048'576; // 1 MB
 };
+
+// The reason given when an answer is larger than limitBytes.
+QString answerTooLargeText(qint64 limitBytes);
 
 // The request target as it goes on the wire: the object path in the program's
 // code page, with only the characters that cannot stand in a request line
@@ -71,7 +72,9 @@ QByteArray requestTarget(const QString& objectPath);
 // headers are not examined: any response that arrives gives true and its body
 // as text in the program's code page, trimmed of spaces at both ends. When no
 // response arrives (refused, unknown host, time-out, connection closed without
-// an answer) it gives false, an empty response and the reason in error.
+// an answer) it gives false, an empty response and the reason in error. So does
+// an answer larger than limits.answerBytes: the transfer stops at the limit,
+// the rest is not read, and the reason is answerTooLargeText.
 bool sendServiceRequest(const QString& verb, const QString& objectPath, const QString& header,
                         const QByteArray& body, QString* response, QString* error,
                         const ExchangeLimits& limits = {});

@@ -1,12 +1,16 @@
 #include "BusyWait.h"
+#include "MessageBoxCatcher.h"
 #include "ServiceExchange.h"
 #include "ServiceRules.h"
 
 #include <QApplication>
 #include <QCursor>
+#include <QDebug>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMouseEvent>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -28,8 +32,8 @@ using namespace std::chrono_literals;
 namespace {
 
 // A one-connection HTTP server on 127.0.0.1 that records the raw bytes of the
-// request it receives and then answers, closes without answering, or stays
-// silent until it is destroyed.
+// request it receives and then answers, streams a long or slow answer, closes
+// without answering, or stays silent until it is destroyed.
 class RawServer
 {
 public:
@@ -37,22 +41,42 @@ public:
     {
         Answer,
         CloseSilently,
-        NeverAnswer
+        NeverAnswer,
+        Stream
     };
+
+    // How a streamed answer marks its end.
+    enum class Framing
+    {
+        Length,     // a Content-Length header
+        UntilClose, // closing the connection
+        Chunked     // chunked transfer coding
+    };
+
+    // An answer of size bytes (streamBody) sent in pieces, each after a pause.
+    struct Stream
+    {
+        qint64 size = 0;
+        Framing framing = Framing::Length;
+        int piece = 64 * 1024;
+        int pauseMs = 0;
+    };
+
+    // The bytes of a streamed answer from a position on: letters only, so
+    // trimming leaves them as they are.
+    static QByteArray streamBody(qint64 from, qint64 count)
+    {
+        QByteArray bytes(count, Qt::Uninitialized);
+        for (qint64 i = 0; i < count; ++i)
+            bytes[i] = char('a' + (from + i) % 26);
+        return bytes;
+    }
+
+    explicit RawServer(Stream stream) : m_behaviour(Behaviour::Stream), m_stream(stream) { listen(); }
 
     RawServer(Behaviour behaviour, QByteArray response = {}) : m_behaviour(behaviour), m_response(response)
     {
-        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            ::listen(m_listener, 4) != 0 ||
-            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-            qFatal("the test server cannot listen");
-        m_port = ntohs(address.sin_port);
-        m_thread = std::thread([this] { serve(); });
+        listen();
     }
 
     ~RawServer()
@@ -69,6 +93,37 @@ public:
     quint16 port() const { return m_port; }
     QByteArray hostAndPort() const { return "127.0.0.1:" + QByteArray::number(m_port); }
 
+    // The bytes of a streamed answer that went out before it ended or the
+    // client went away; waits (bounded) for the server to be done.
+    qint64 streamedBytes()
+    {
+        std::unique_lock lock(m_mutex);
+        m_finished.wait_for(lock, 10s, [this] { return m_done; });
+        return m_streamed;
+    }
+
+private:
+    void listen()
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (m_listener < 0 || ::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(m_listener, 4) != 0 ||
+            ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+            qFatal("the test server cannot listen");
+        m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] {
+            serve();
+            std::lock_guard lock(m_mutex);
+            m_done = true;
+            m_finished.notify_all();
+        });
+    }
+
+public:
     // The request as received; waits (bounded) for it to be complete.
     QByteArray request()
     {
@@ -112,8 +167,56 @@ private:
         } else if (m_behaviour == Behaviour::NeverAnswer) {
             std::unique_lock lock(m_mutex);
             m_stopped.wait_for(lock, 10s, [this] { return m_stopping; });
+        } else if (m_behaviour == Behaviour::Stream) {
+            stream(connection);
         }
         ::close(connection);
+    }
+
+    void stream(int connection)
+    {
+        QByteArray head = "HTTP/1.1 200 OK\r\n";
+        if (m_stream.framing == Framing::Length)
+            head += "Content-Length: " + QByteArray::number(m_stream.size) + "\r\n";
+        else if (m_stream.framing == Framing::Chunked)
+            head += "Transfer-Encoding: chunked\r\n";
+        head += "Connection: close\r\n\r\n";
+        if (!sendAll(connection, head))
+            return;
+        for (qint64 at = 0; at < m_stream.size;) {
+            {
+                std::unique_lock lock(m_mutex);
+                if (m_stopped.wait_for(lock, std::chrono::milliseconds(m_stream.pauseMs),
+                                       [this] { return m_stopping; }))
+                    return;
+            }
+            const qint64 count = std::min<qint64>(m_stream.piece, m_stream.size - at);
+            QByteArray piece = streamBody(at, count);
+            if (m_stream.framing == Framing::Chunked)
+                piece = QByteArray::number(count, 16) + "\r\n" + piece + "\r\n";
+            if (!sendAll(connection, piece))
+                return;
+            at += count;
+            std::lock_guard lock(m_mutex);
+            m_streamed = at;
+        }
+        if (m_stream.framing == Framing::Chunked)
+            sendAll(connection, "0\r\n\r\n");
+    }
+
+    // False once the client has gone away (or after 10 s of a full socket).
+    static bool sendAll(int connection, const QByteArray& bytes)
+    {
+        for (qsizetype sent = 0; sent < bytes.size();) {
+            pollfd writable{connection, POLLOUT, 0};
+            if (::poll(&writable, 1, 10'000) <= 0)
+                return false;
+            const ssize_t n = ::send(connection, bytes.constData() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            sent += n;
+        }
+        return true;
     }
 
     void readRequest(int connection)
@@ -147,15 +250,55 @@ private:
 
     Behaviour m_behaviour;
     QByteArray m_response;
+    Stream m_stream;
     int m_listener = -1;
     quint16 m_port = 0;
     std::thread m_thread;
     std::mutex m_mutex;
     std::condition_variable m_received;
     std::condition_variable m_stopped;
+    std::condition_variable m_finished;
     QByteArray m_request;
+    qint64 m_streamed = 0;
     bool m_complete = false;
     bool m_stopping = false;
+    bool m_done = false;
+};
+
+// Records each message box as it closes: its frame, the available area of its
+// screen and its OK button. (At that moment its geometry is final; the box is
+// already hidden, so the button's visibility is taken within the box.)
+class BoxGeometry : public QObject
+{
+public:
+    struct Seen
+    {
+        QString text;
+        QRect frame;
+        QRect available;
+        QRect okButton; // in screen coordinates
+        bool okShown = false;
+    };
+
+    BoxGeometry() { QCoreApplication::instance()->installEventFilter(this); }
+    ~BoxGeometry() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+    QList<Seen> seen;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* box = qobject_cast<QMessageBox*>(watched);
+        if (box && event->type() == QEvent::Hide) {
+            Seen shown{box->text(), box->frameGeometry(), box->screen()->availableGeometry(), {}, false};
+            if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
+                shown.okShown = ok->isVisibleTo(box);
+                shown.okButton = QRect(ok->mapToGlobal(QPoint(0, 0)), ok->size());
+            }
+            seen.append(shown);
+        }
+        return QObject::eventFilter(watched, event);
+    }
 };
 
 // A request split into its request line, header lines (sorted) and body.
@@ -227,8 +370,6 @@ private slots:
     void successAnswer();
     void requestTarget_data();
     void requestTarget();
-    void readTransactionFile_data();
-    void readTransactionFile();
 
     void requestOnTheWire_data();
     void requestOnTheWire();
@@ -236,8 +377,12 @@ private slots:
     void responseText();
     void unreachable_data();
     void unreachable();
+    void largeOrSlowAnswer_data();
+    void largeOrSlowAnswer();
 
     void busyWaitKeepsEventsButDropsInput();
+    void longMessageFitsTheScreen_data();
+    void longMessageFitsTheScreen();
 
 private:
     QTemporaryDir m_dir;
@@ -293,7 +438,8 @@ void TestService::partHoldingDelimiter_data()
                        QStringLiteral("d"))
         << std::optional<QString>(QStringLiteral("email"));
     QTest::newRow("a part without a name")
-        << QList<FormPart>{FormPart::text(QString(), QStringLiteral("----Xu02=$"))} << std::optional<QString>(QString());
+        << QList<FormPart>{FormPart::text(QString(), QStringLiteral("----Xu02=$"))}
+        << std::optional<QString>(QString());
     QTest::newRow("the file, first of several")
         << reportParts(file, "<url>----Xu02=$</url>", QStringLiteral("----Xu02=$"), QStringLiteral("a@b.c"),
                        QStringLiteral("u"), QStringLiteral("d"))
@@ -414,32 +560,6 @@ void TestService::requestTarget()
     QFETCH(QString, path);
     QFETCH(QByteArray, target);
     QCOMPARE(::requestTarget(path), target);
-}
-
-void TestService::readTransactionFile_data()
-{
-    QTest::addColumn<bool>("exists");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("missing") << false << QByteArray();
-    QTest::newRow("empty") << true << QByteArray();
-    QTest::newRow("bytes unchanged") << true << knownFile + QByteArray("\x00\x81\xff", 3);
-}
-
-void TestService::readTransactionFile()
-{
-    QFETCH(bool, exists);
-    QFETCH(QByteArray, bytes);
-    const QString path = m_dir.filePath(QStringLiteral("read-%1.xml").arg(QTest::currentDataTag()));
-    if (exists) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        QCOMPARE(file.write(bytes), bytes.size());
-    }
-    QByteArray content("old");
-    QString error;
-    QVERIFY(::readTransactionFile(path, &content, &error));
-    QCOMPARE(content, bytes);
-    QVERIFY(QFile::exists(path));
 }
 
 void TestService::requestOnTheWire_data()
@@ -606,6 +726,151 @@ void TestService::busyWaitKeepsEventsButDropsInput()
 
     QTest::mousePress(&widget, Qt::LeftButton);
     QCOMPARE(counter.presses, 1);
+}
+
+void TestService::largeOrSlowAnswer_data()
+{
+    using Framing = RawServer::Framing;
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<int>("framing");
+    QTest::addColumn<int>("piece");
+    QTest::addColumn<int>("pauseMs");
+    QTest::addColumn<qint64>("limitBytes"); // 0: the usual one
+    QTest::addColumn<int>("totalMs");       // 0: the usual one
+    QTest::addColumn<QString>("outcome");   // "answer", "too large" or "time-out"
+
+    const qint64 mb = 1024 * 1024;
+    const int big = 64 * 1024;
+    const QString answer = QStringLiteral("answer");
+    const QString tooLarge = QStringLiteral("too large");
+    QTest::newRow("50 MB with its length")
+        << 50 * mb << int(Framing::Length) << big << 0 << 0LL << 0 << tooLarge;
+    QTest::newRow("50 MB until the connection closes")
+        << 50 * mb << int(Framing::UntilClose) << big << 0 << 0LL << 0 << tooLarge;
+    QTest::newRow("5 MB chunked") << 5 * mb << int(Framing::Chunked) << big << 0 << 0LL << 0 << tooLarge;
+    QTest::newRow("the usual limit exactly, chunked")
+        << mb << int(Framing::Chunked) << 1000 << 0 << 0LL << 0 << answer;
+    QTest::newRow("a lowered limit exactly, until the connection closes")
+        << 4096LL << int(Framing::UntilClose) << 1000 << 0 << 4096LL << 0 << answer;
+    QTest::newRow("a byte over a lowered limit, until the connection closes")
+        << 4097LL << int(Framing::UntilClose) << 1000 << 0 << 4096LL << 0 << tooLarge;
+    QTest::newRow("a byte over a lowered limit, with its length")
+        << 4097LL << int(Framing::Length) << 1000 << 0 << 4096LL << 0 << tooLarge;
+    QTest::newRow("a byte over a lowered limit, chunked")
+        << 4097LL << int(Framing::Chunked) << 1000 << 0 << 4096LL << 0 << tooLarge;
+    QTest::newRow("slow, within the total time")
+        << 40LL << int(Framing::Length) << 4 << 50 << 0LL << 0 << answer;
+    QTest::newRow("slow, beyond a lowered total time")
+        << 400LL << int(Framing::Length) << 4 << 50 << 0LL << 1500 << QStringLiteral("time-out");
+}
+
+void TestService::largeOrSlowAnswer()
+{
+    QFETCH(qint64, size);
+    QFETCH(int, framing);
+    QFETCH(int, piece);
+    QFETCH(int, pauseMs);
+    QFETCH(qint64, limitBytes);
+    QFETCH(int, totalMs);
+    QFETCH(QString, outcome);
+
+    RawServer server(RawServer::Stream{size, RawServer::Framing(framing), piece, pauseMs});
+    qputenv("TALLYRO_SERVICE_HOST", server.hostAndPort());
+    ExchangeLimits limits;
+    if (limitBytes > 0)
+        limits.answerBytes = limitBytes;
+    if (totalMs > 0)
+        limits.total = std::chrono::milliseconds(totalMs);
+
+    QElapsedTimer timer;
+    timer.start();
+    QString response = QStringLiteral("stale");
+    QString error = QStringLiteral("stale");
+    const bool reached = sendServiceRequest(QStringLiteral("GET"), QStringLiteral("/uploadtrans.php"),
+                                            QString(), QByteArray(), &response, &error, limits);
+    // Far within the usual minute, however much the server had to send.
+    QVERIFY2(timer.elapsed() < 10'000, qPrintable(QString::number(timer.elapsed())));
+
+    if (outcome == u"answer") {
+        QVERIFY2(reached, qPrintable(error));
+        QCOMPARE(response.size(), size);
+        QVERIFY(response == QString::fromLatin1(RawServer::streamBody(0, size)));
+        QCOMPARE(error, QString());
+        return;
+    }
+    QVERIFY(!reached);
+    QCOMPARE(response, QString());
+    if (outcome == u"too large") {
+        QCOMPARE(error, answerTooLargeText(limits.answerBytes));
+        // The rest was not read: the server could not send it all. (Sockets
+        // hold a few megabytes in flight, so only a far larger answer shows it.)
+        if (size > 20 * 1024 * 1024)
+            QVERIFY2(server.streamedBytes() < size, qPrintable(QString::number(server.streamedBytes())));
+    } else {
+        QVERIFY2(error.contains(QStringLiteral("timed out"), Qt::CaseInsensitive), qPrintable(error));
+    }
+}
+
+void TestService::longMessageFitsTheScreen_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("cut");
+
+    const qsizetype mb = 1024 * 1024;
+    QString lines;
+    for (int i = 0; lines.size() < mb; ++i)
+        lines +=
+            QStringLiteral("Line %1 of the answer, as a web server's error page might hold it.\r\n").arg(i);
+    QTest::newRow("short") << QStringLiteral(
+                                  "Error uploading transaction: \r\nError: Invalid username or key")
+                           << false;
+    QTest::newRow("a few lines") << QStringLiteral("A line.\r\n").repeated(12) << false;
+    QTest::newRow("a megabyte of lines") << lines << true;
+    QTest::newRow("a megabyte of words on one line") << QStringLiteral("word ").repeated(mb / 5) << true;
+    QTest::newRow("a megabyte without a break") << QString(mb, u'x') << true;
+    QTest::newRow("wide characters") << QString(200'000, QChar(0x6f22)) << true;
+    QTest::newRow("characters beyond 16 bits") << QStringLiteral("\U0001F600").repeated(100'000) << true;
+    QTest::newRow("lines of one character") << QStringLiteral("x\n").repeated(100'000) << true;
+}
+
+void TestService::longMessageFitsTheScreen()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, cut);
+
+    MessageBoxCatcher boxes;
+    BoxGeometry geometry;
+    showMessageBox(nullptr, QMessageBox::Critical, QStringLiteral("Upload Status"), text);
+    QCOMPARE(boxes.count(), 1);
+    QCOMPARE(geometry.seen.size(), 1);
+    const BoxGeometry::Seen box = geometry.seen.last();
+    QCOMPARE(box.text, boxes.last().text);
+
+    // The box and its OK button stand within the screen's usable area.
+    QVERIFY2(
+        box.available.contains(box.frame),
+        qPrintable(QDebug::toString(box.frame) + QStringLiteral(" on ") + QDebug::toString(box.available)));
+    QVERIFY(box.okShown);
+    QVERIFY(!box.okButton.isEmpty() && box.frame.contains(box.okButton));
+
+    // Words too wide for the box may hold zero-width spaces, where they wrap.
+    const QString shown = QString(box.text).remove(QChar(0x200B));
+    if (!cut) {
+        QCOMPARE(shown, text);
+        return;
+    }
+    // What shows is the text's beginning and a note counting what was left out.
+    static const QRegularExpression count(QStringLiteral("(\\d+) more characters"));
+    const QRegularExpressionMatch match = count.match(shown.section(u'\n', -1));
+    QVERIFY2(match.hasMatch(), qPrintable(shown.right(200)));
+    const qsizetype leftOut = match.captured(1).toLongLong();
+    QVERIFY(leftOut > 0 && leftOut < text.size());
+    const QString kept = text.left(text.size() - leftOut);
+    QCOMPARE(shown, kept + QStringLiteral("\n\n") + cutTextNote(leftOut));
+    QVERIFY(!kept.back().isHighSurrogate());
+    // A screenful, not a few lines.
+    QVERIFY2(box.frame.height() > box.available.height() / 4,
+             qPrintable(QString::number(box.frame.height())));
 }
 
 QTEST_MAIN(TestService)

@@ -1,6 +1,7 @@
 // tallyro-standin-service: a local stand-in of the TallyroNet monitoring service.
 //
 //   tallyro-standin-service --port PORT --accounts FILE --store FOLDER
+//                           [--answer-size BYTES] [--answer-slowly MS]
 //
 // Listens on 127.0.0.1:PORT (0 picks a free port) and prints
 // "Listening on 127.0.0.1:PORT" once it accepts connections. It answers:
@@ -12,9 +13,19 @@
 // Every upload and report is stored in a new numbered folder under FOLDER:
 //   upload-N/recorder.xml, upload-N/target.txt ("performance", "fullpage" or "replace ID")
 //   report-N/recorder.xml, report-N/name.txt, email.txt, user.txt, description.txt
+// Two options make it answer as a misbehaving service does, to try how the
+// recorder copes:
+//   --answer-size BYTES   every request above is answered with an error text of
+//                         exactly BYTES bytes instead, sent chunked (nothing is
+//                         stored)
+//   --answer-slowly MS    every answer is sent a few bytes at a time, MS
+//                         milliseconds apart
 
 #include <httplib.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -25,6 +36,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -259,9 +271,72 @@ private:
     fs::path m_store;
 };
 
+// How the answers go out: as they are, or replaced and paced by the options.
+struct AnswerShape
+{
+    std::optional<size_t> size; // --answer-size: an error text of this many bytes instead
+    long pauseMs = 0;           // --answer-slowly: the pause before each piece
+};
+
+// Byte i of the long error text: a first line, then one line over and over.
+char longAnswerByte(size_t i)
+{
+    static const std::string first = "Error: the stand-in service was asked for a long answer.\r\n";
+    static const std::string line = "This line repeats until the answer has the size asked for.\r\n";
+    return i < first.size() ? first[i] : line[(i - first.size()) % line.size()];
+}
+
+void reply(httplib::Response& response, const std::string& text, const AnswerShape& shape)
+{
+    const std::string type = "text/html; charset=windows-1252";
+    if (!shape.size && shape.pauseMs == 0)
+        return response.set_content(text, type);
+    const size_t length = shape.size.value_or(text.size());
+    const size_t piece = shape.pauseMs > 0 ? 4 : 64 * 1024;
+    // Sends the piece from offset on; false once the client has gone away.
+    const auto send = [text, shape, piece, length](size_t offset, httplib::DataSink& sink) {
+        if (shape.pauseMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(shape.pauseMs));
+        std::string bytes(std::min(piece, length - offset), '\0');
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = shape.size ? longAnswerByte(offset + i) : text[offset + i];
+        return sink.write(bytes.data(), bytes.size());
+    };
+    // The long error text goes out chunked, with no length announced, as a
+    // script's output does; so the client learns its size only by reading it.
+    if (shape.size) {
+        response.set_chunked_content_provider(type, [send, length](size_t offset, httplib::DataSink& sink) {
+            if (offset < length)
+                return send(offset, sink);
+            sink.done();
+            return true;
+        });
+    } else {
+        response.set_content_provider(length, type, [send](size_t offset, size_t, httplib::DataSink& sink) {
+            return send(offset, sink);
+        });
+    }
+}
+
+// A whole non-negative number, or nothing.
+std::optional<unsigned long long> number(const std::string& text)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
+    return errno == 0 ? std::optional(value) : std::nullopt;
+}
+
+const char* const usageText =
+    "usage: tallyro-standin-service --port PORT --accounts FILE --store FOLDER\n"
+    "                               [--answer-size BYTES] [--answer-slowly MS]\n"
+    "  --answer-size BYTES  answer every request with an error text of BYTES bytes\n"
+    "  --answer-slowly MS   send every answer a few bytes at a time, MS ms apart\n";
+
 int usage()
 {
-    std::cerr << "usage: tallyro-standin-service --port PORT --accounts FILE --store FOLDER\n";
+    std::cerr << usageText;
     return 2;
 }
 
@@ -269,12 +344,34 @@ int usage()
 
 int main(int argc, char* argv[])
 {
+    if (argc == 2 && std::string(argv[1]) == "--help") {
+        std::cout << usageText;
+        return 0;
+    }
     std::map<std::string, std::string> options;
     for (int i = 1; i + 1 < argc; i += 2)
         options[argv[i]] = argv[i + 1];
     if (argc % 2 == 0 || !options.count("--port") || !options.count("--accounts") ||
         !options.count("--store"))
         return usage();
+    for (const auto& [name, value] : options) {
+        if (name != "--port" && name != "--accounts" && name != "--store" && name != "--answer-size" &&
+            name != "--answer-slowly")
+            return usage();
+    }
+    AnswerShape shape;
+    if (options.count("--answer-size")) {
+        const auto size = number(options["--answer-size"]);
+        if (!size)
+            return usage();
+        shape.size = static_cast<size_t>(*size);
+    }
+    if (options.count("--answer-slowly")) {
+        const auto pause = number(options["--answer-slowly"]);
+        if (!pause || *pause == 0 || *pause > 60'000)
+            return usage();
+        shape.pauseMs = static_cast<long>(*pause);
+    }
 
     std::map<std::string, Account> accounts;
     std::string error;
@@ -292,10 +389,12 @@ int main(int argc, char* argv[])
 
     Standin standin(std::move(accounts), store);
     httplib::Server server;
-    const auto answer = [](httplib::Response& response, const std::string& text) {
-        response.set_content(text, "text/html; charset=windows-1252");
+    const auto answer = [&shape](httplib::Response& response, const std::string& text) {
+        reply(response, text, shape);
     };
     server.Get("/uploadtrans.php", [&](const httplib::Request& request, httplib::Response& response) {
+        if (shape.size)
+            return answer(response, std::string());
         answer(response, standin.list(request.get_param_value("username"), request.get_param_value("key")));
     });
     // The recorder ends its body with the closing delimiter and no line break,
@@ -319,6 +418,8 @@ int main(int argc, char* argv[])
             body.append(data, length);
             return true;
         });
+        if (shape.size)
+            return answer(response, std::string());
         if (request.get_header_value(contentTypeAside) != expectedContentType)
             return answer(response, "Error: Unexpected content type");
         const auto parts = parseMultipart(body);
