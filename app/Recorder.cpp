@@ -7,20 +7,25 @@
 #include "frmControlPanel.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
 
 namespace {
 
-std::function<bool(QWidget*, int)>& restoreQuestion()
+std::function<bool(QWidget*, const QString&, int)>& restoreQuestion()
 {
-    static std::function<bool(QWidget*, int)> question = [](QWidget* parent, int steps) {
-        QMessageBox box(QMessageBox::Question, QStringLiteral("TallyroNet Transaction Recorder"),
-                        QStringLiteral("The recorder did not end normally last time. Restore the %1 recorded "
-                                       "step(s) it kept?")
-                            .arg(steps),
-                        QMessageBox::NoButton, parent);
+    static std::function<bool(QWidget*, const QString&, int)> question = [](QWidget* parent,
+                                                                            const QString& text, int steps) {
+        QMessageBox box(steps > 0 ? QMessageBox::Question : QMessageBox::Warning,
+                        QStringLiteral("TallyroNet Transaction Recorder"), text, QMessageBox::NoButton,
+                        parent);
+        if (steps == 0) {
+            box.addButton(QMessageBox::Ok);
+            box.exec();
+            return false;
+        }
         QPushButton* restore = box.addButton(QStringLiteral("Restore"), QMessageBox::AcceptRole);
         box.addButton(QStringLiteral("Discard"), QMessageBox::RejectRole);
         box.setDefaultButton(restore);
@@ -32,7 +37,23 @@ std::function<bool(QWidget*, int)>& restoreQuestion()
 
 } // namespace
 
-void Recorder::setRestoreQuestion(std::function<bool(QWidget*, int)> question)
+QString Recorder::recoveryQuestion(int readable, bool damaged, const QString& keptAs)
+{
+    QString text = QStringLiteral("The recorder did not end normally last time.");
+    if (damaged) {
+        text +=
+            keptAs.isEmpty()
+                ? QStringLiteral(" The copy of the steps it kept is damaged.")
+                : QStringLiteral(" The copy of the steps it kept is damaged; it was moved aside to \"%1\".")
+                      .arg(QDir::toNativeSeparators(keptAs));
+        if (readable == 0)
+            return text + QStringLiteral(" None of its steps could be read.");
+        return text + QStringLiteral(" Restore the %1 step(s) that could be read?").arg(readable);
+    }
+    return text + QStringLiteral(" Restore the %1 recorded step(s) it kept?").arg(readable);
+}
+
+void Recorder::setRestoreQuestion(std::function<bool(QWidget*, const QString&, int)> question)
 {
     restoreQuestion() = std::move(question);
 }
@@ -113,12 +134,18 @@ void Recorder::offerRecovery(QWidget* parent)
         return; // another running recorder keeps its own copy
     m_recoveryLock = std::move(lock);
     const auto kept = loadRecovery(recoveryFile());
-    if (kept && !kept->isEmpty() && restoreQuestion()(parent, int(kept->size()))) {
+    // A damaged copy is moved aside, not deleted: what cannot be read now may
+    // still be worth a look.
+    const QString keptAs = kept && kept->damaged ? keepDamagedCopy(recoveryFile()) : QString();
+    const int readable = kept ? int(kept->steps.size()) : 0;
+    const bool ask = kept && (readable > 0 || kept->damaged);
+    if (ask && restoreQuestion()(parent, recoveryQuestion(readable, kept->damaged, keptAs), readable) &&
+        readable > 0) {
         StepStore& store = m_editor->store();
         // The steps were accepted when recorded, duplicates included.
         const bool allowed = store.allowDuplicates();
         store.setAllowDuplicates(true);
-        for (const RecordedStep& s : *kept)
+        for (const RecordedStep& s : kept->steps)
             store.addURL(s.url, s.postdata, s.keywords, s.errors, s.cookies, s.httpuser, s.httppass,
                          s.timeout, s.ping, s.label);
         store.setAllowDuplicates(allowed);
@@ -138,6 +165,23 @@ void Recorder::saveRecoveryCopy()
         return;
     }
     QString error;
-    if (!saveRecovery(recoveryFile(), steps, &error))
-        qWarning("%s", qPrintable(error));
+    if (saveRecovery(recoveryFile(), steps, &error)) {
+        m_recoveryFailing = false;
+        return;
+    }
+    // Told once, not at every recorded step; a later successful write ends it.
+    if (m_recoveryFailing)
+        return;
+    m_recoveryFailing = true;
+    auto* box =
+        new QMessageBox(QMessageBox::Warning, QStringLiteral("TallyroNet Transaction Recorder"),
+                        error + QStringLiteral(" Recording goes on, but if the program ended abnormally "
+                                               "now, the steps recorded from here on could not be "
+                                               "restored."),
+                        QMessageBox::Ok, mainWindow());
+    box->setObjectName(QStringLiteral("recoveryWriteFailure"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    // Not modal: it may come from inside a page load.
+    box->setWindowModality(Qt::NonModal);
+    box->show();
 }

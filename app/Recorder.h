@@ -39,9 +39,12 @@ public:
 
     QString statusText;
 
-    // Asks whether to restore the steps a run that ended abnormally left; tests
-    // replace the question.
-    static void setRestoreQuestion(std::function<bool(QWidget* parent, int steps)> question);
+    // Asks whether to restore the steps a run that ended abnormally left (with
+    // no readable step it only tells); tests replace the question.
+    static void
+    setRestoreQuestion(std::function<bool(QWidget* parent, const QString& text, int steps)> question);
+    // The question's text for the readable steps of a kept copy.
+    static QString recoveryQuestion(int readable, bool damaged, const QString& keptAs);
 
     // Window bookkeeping, used by the browser windows.
     void windowOpened(frmBrowser* window);
@@ -54,6 +57,7 @@ private:
 
     QWebEngineProfile* m_profile;
     ClickActivation m_clickActivation;
+    bool m_recoveryFailing = false; // the user was told the copy cannot be written
     // Held while this run keeps the recovery copy; another running instance leaves it alone.
     std::unique_ptr<QLockFile> m_recoveryLock;
     std::unique_ptr<frmControlPanel> m_editor;

@@ -9,11 +9,7 @@
 
 #include <utility>
 
-namespace {
-
-constexpr QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-
-} // namespace
+namespace {} // namespace
 
 QStringList iniLines(const QString& content)
 {
@@ -74,39 +70,6 @@ QByteArray iniFileBytes(const AccountCredentials& fields)
     return codepage::toAnsi(text);
 }
 
-QString fileErrorMessage(const QString& path, const QString& reason)
-{
-    return QStringLiteral("There is a problem with the file \"%1\": %2.")
-        .arg(QDir::toNativeSeparators(path), reason);
-}
-
-bool replaceFile(const QString& path, const QByteArray& bytes, bool restrict, QString* reason)
-{
-    const auto fail = [&](const QString& why) {
-        if (reason)
-            *reason = why;
-        return false;
-    };
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return fail(QStringLiteral("it could not be opened for writing (%1)").arg(file.errorString()));
-    // The temporary file takes the place of the old one on commit, so its
-    // permissions become the file's; set them before anything is written.
-    if (restrict && !file.setPermissions(ownerOnly)) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return fail(QStringLiteral("its permissions could not be restricted (%1)").arg(why));
-    }
-    if (file.write(bytes) != bytes.size()) {
-        const QString why = file.errorString();
-        file.cancelWriting();
-        return fail(QStringLiteral("it could not be written (%1)").arg(why));
-    }
-    if (!file.commit())
-        return fail(QStringLiteral("it could not be written (%1)").arg(file.errorString()));
-    return true;
-}
-
 CredentialsFile::CredentialsFile(QString path) : m_path(std::move(path)) {}
 
 bool CredentialsFile::fail(const QString& reason)
@@ -118,21 +81,12 @@ bool CredentialsFile::fail(const QString& reason)
 bool CredentialsFile::readContent(QString& content)
 {
     m_error.clear();
-    QFile file(m_path);
-    if (!file.exists()) {
-        // Reading a missing file creates it empty, as the sign-in window expects
-        // the file to exist after it has been loaded once.
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, ownerOnly))
-            return fail(QStringLiteral("it could not be created (%1)").arg(file.errorString()));
-        file.close();
-        content.clear();
-        return true;
-    }
-    if (!file.open(QIODevice::ReadOnly))
-        return fail(QStringLiteral("it could not be opened for reading (%1)").arg(file.errorString()));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return fail(QStringLiteral("it could not be read (%1)").arg(file.errorString()));
+    // Reading a missing file creates it empty, as the sign-in window expects the
+    // file to exist after it has been loaded once.
+    QByteArray bytes;
+    QString reason;
+    if (!readOrCreateFile(m_path, &bytes, &reason))
+        return fail(reason);
     content = codepage::fromAnsi(bytes);
     return true;
 }
@@ -141,7 +95,7 @@ bool CredentialsFile::writeContent(const QByteArray& bytes)
 {
     m_error.clear();
     QString reason;
-    return replaceFile(m_path, bytes, true, &reason) || fail(reason);
+    return replaceFile(m_path, bytes, FileKind::KeyHolder, &reason) || fail(reason);
 }
 
 bool CredentialsFile::LoadINIVariables(AccountCredentials& fields, bool& cSave)

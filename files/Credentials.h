@@ -1,5 +1,7 @@
 #pragma once
 
+#include "FileReplace.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -36,14 +38,6 @@ void applySavedUsername(const QString& content, QString& txtUsername);
 // The file's bytes: "username=" name, two line breaks, "key=" key, two line
 // breaks, in the program's code page.
 QByteArray iniFileBytes(const AccountCredentials& fields);
-
-// A sentence for a message box telling that a file could not be used.
-QString fileErrorMessage(const QString& path, const QString& reason);
-
-// Replaces the file at path as a whole or not at all. With ownerOnly the file is
-// readable and writable by its owner only before anything is written into it.
-// On failure returns false and gives the reason, for fileErrorMessage.
-bool replaceFile(const QString& path, const QByteArray& bytes, bool ownerOnly, QString* reason);
 
 // The credentials file itself. It holds the key in plain text, so it is kept
 // readable and writable by its owner only. Each method opens and closes the

@@ -1,15 +1,12 @@
 #include "RecoveryFile.h"
 
-#include "Credentials.h"
+#include "FileReplace.h"
 #include "ProgramFolder.h"
 
 #include <QDataStream>
+#include <QDateTime>
 #include <QFile>
-#include <QTemporaryFile>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
+#include <QFileInfo>
 
 namespace {
 
@@ -29,29 +26,6 @@ QDataStream& operator>>(QDataStream& in, RecordedStep& s)
            s.httpuser >> s.httppass >> s.label;
 }
 
-// Replaces the file by renaming a finished temporary copy over it, so a reader
-// sees the old copy or the new one, never a part. Unlike the user's files it is
-// not synced to disk: the copy guards against the program dying, not the machine,
-// and it is written several times per recorded page.
-bool replaceUnsynced(const QString& path, const QByteArray& bytes, QString* reason)
-{
-    QTemporaryFile file(path + QStringLiteral(".XXXXXX")); // created readable by its owner only
-    if (!file.open()) {
-        *reason = QStringLiteral("it could not be opened for writing (%1)").arg(file.errorString());
-        return false;
-    }
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        *reason = QStringLiteral("it could not be written (%1)").arg(file.errorString());
-        return false;
-    }
-    if (std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
-        *reason = QStringLiteral("it could not be written (%1)").arg(QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    file.setAutoRemove(false);
-    return true;
-}
-
 } // namespace
 
 QString recoveryFile()
@@ -59,7 +33,7 @@ QString recoveryFile()
     return programFile(QStringLiteral("recovery.dat"));
 }
 
-bool saveRecovery(const QString& path, const QList<RecordedStep>& steps, QString* error)
+QByteArray recoveryBytes(const QList<RecordedStep>& steps)
 {
     QByteArray bytes;
     QDataStream out(&bytes, QIODevice::WriteOnly);
@@ -67,34 +41,74 @@ bool saveRecovery(const QString& path, const QList<RecordedStep>& steps, QString
     out << magic << version << qint32(steps.size());
     for (const RecordedStep& s : steps)
         out << s;
+    return bytes;
+}
+
+bool saveRecovery(const QString& path, const QList<RecordedStep>& steps, QString* error)
+{
+    const QByteArray bytes = recoveryBytes(steps);
     QString reason;
-    if (replaceUnsynced(path, bytes, &reason))
+    if (replaceFile(path, bytes, FileKind::RecoveryCopy, &reason))
         return true;
     if (error)
         *error = fileErrorMessage(path, reason);
     return false;
 }
 
-std::optional<QList<RecordedStep>> loadRecovery(const QString& path)
+RecoveryRead readRecovery(const QByteArray& bytes)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    QDataStream in(&file);
+    RecoveryRead read;
+    QDataStream in(bytes);
     in.setVersion(QDataStream::Qt_6_4);
     quint32 m = 0;
     quint32 v = 0;
     qint32 count = 0;
     in >> m >> v >> count;
-    if (in.status() != QDataStream::Ok || m != magic || v != version || count < 0 || count > maxSteps)
-        return std::nullopt;
-    QList<RecordedStep> steps;
-    for (qint32 i = 0; i < count; ++i) {
+    if (in.status() != QDataStream::Ok || m != magic || v != version) {
+        read.damaged = true;
+        return read;
+    }
+    // A count beyond what could be stored is damage too; the steps that follow
+    // are still read, up to where the bytes stop making steps.
+    read.damaged = count < 0 || count > maxSteps;
+    const qint32 wanted = read.damaged ? maxSteps : count;
+    for (qint32 i = 0; i < wanted; ++i) {
         RecordedStep s;
         in >> s;
-        if (in.status() != QDataStream::Ok)
-            return std::nullopt;
-        steps.append(s);
+        if (in.status() != QDataStream::Ok) {
+            read.damaged = true;
+            return read;
+        }
+        read.steps.append(s);
     }
-    return steps;
+    if (!in.atEnd())
+        read.damaged = true;
+    return read;
+}
+
+std::optional<RecoveryRead> loadRecovery(const QString& path)
+{
+    QFile file(path);
+    if (!file.exists())
+        return std::nullopt;
+    if (!file.open(QIODevice::ReadOnly))
+        return RecoveryRead{{}, true};
+    // Far more than 150 steps of any size the editor takes; a larger file is damaged.
+    constexpr qint64 largest = 256LL * 1024 * 1024;
+    if (file.size() > largest)
+        return RecoveryRead{{}, true};
+    return readRecovery(file.readAll());
+}
+
+QString keepDamagedCopy(const QString& path)
+{
+    const QString stem = path + QStringLiteral(".damaged-") +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString aside = stem;
+    for (int n = 1; QFileInfo::exists(aside) && n < 1000; ++n)
+        aside = stem + QStringLiteral("-%1").arg(n);
+    if (!QFile::rename(path, aside))
+        return {};
+    QFile::setPermissions(aside, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    return aside;
 }

@@ -2,10 +2,8 @@
 
 #include "CodePage.h"
 #include "Encodings.h"
+#include "FileReplace.h"
 #include "ProgramFolder.h"
-
-#include <QFileInfo>
-#include <QSaveFile>
 
 namespace {
 
@@ -83,9 +81,10 @@ qsizetype expectedSize(const QList<RecordedStep>& steps)
 {
     qsizetype size = 256;
     for (const RecordedStep& s : steps)
-        size += 256 + 3 * (s.url.size() + s.keywords.size() + s.errors.size() + s.postdata.size()
-                           + s.cookies.size() + s.httpuser.size() + s.httppass.size() + s.label.size())
-                + s.timeout.size() + s.ping.size();
+        size += 256 +
+                3 * (s.url.size() + s.keywords.size() + s.errors.size() + s.postdata.size() +
+                     s.cookies.size() + s.httpuser.size() + s.httppass.size() + s.label.size()) +
+                s.timeout.size() + s.ping.size();
     return size;
 }
 
@@ -123,10 +122,12 @@ QByteArray transactionFileBytes(const QList<RecordedStep>& steps, const AccountC
 
 bool saveTransactionFile(const QString& path, const QByteArray& bytes, QString* error)
 {
-    // A new file holds the account key: its owner alone may read it. An existing
-    // file keeps the permissions it has.
+    // The file holds the account key. The program's own copy is kept for its
+    // owner alone whatever it was; a file the user chose keeps its permissions
+    // (a new one is its owner's alone).
+    const FileKind kind = path == defaultTransactionFile() ? FileKind::KeyHolder : FileKind::UserFile;
     QString reason;
-    if (replaceFile(path, bytes, !QFileInfo::exists(path), &reason))
+    if (replaceFile(path, bytes, kind, &reason))
         return true;
     if (error)
         *error = fileErrorMessage(path, reason);

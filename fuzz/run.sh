@@ -16,7 +16,7 @@ build=${FUZZ_BUILD_DIR:-/tmp/tallyro-fuzz}
 runs=${FUZZ_RUNS:-1000000}
 jobs=${FUZZ_JOBS:-2}
 all_targets=(fuzz_urldecode fuzz_escape_roundtrip fuzz_import fuzz_credentials fuzz_transaction_list
-             fuzz_form_body)
+             fuzz_form_body fuzz_recovery)
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=("${all_targets[@]}")

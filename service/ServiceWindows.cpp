@@ -119,8 +119,11 @@ AccountCredentials ServiceWindows::currentAccount()
 
 bool ServiceWindows::writeTransactionFile(const AccountCredentials& account, QString* error)
 {
-    return saveTransactionFile(defaultTransactionFile(), transactionFileBytes(m_store.steps(), account),
-                               error);
+    QByteArray bytes = transactionFileBytes(m_store.steps(), account);
+    if (!saveTransactionFile(defaultTransactionFile(), bytes, error))
+        return false;
+    m_transactionBytes = std::move(bytes);
+    return true;
 }
 
 void ServiceWindows::signedIn(const AccountCredentials& account)

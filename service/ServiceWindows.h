@@ -2,6 +2,7 @@
 
 #include "Credentials.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -44,6 +45,10 @@ public:
     ::frmUpload& loadedSignIn();
     // Writes the store with this account to recorder.xml.
     bool writeTransactionFile(const AccountCredentials& account, QString* error);
+    // The bytes the last writeTransactionFile wrote: what the upload and the
+    // report send. Kept here rather than read back from the file, which another
+    // running recorder sharing the program's folder may have replaced since.
+    const QByteArray& transactionBytes() const { return m_transactionBytes; }
     // The sign-in window's hand-over: closes it and shows the upload window for
     // this account, whose first load fetches the list.
     void signedIn(const AccountCredentials& account);
@@ -60,6 +65,7 @@ private:
     template <typename Window> void track(QPointer<Window>& slot, Window* window);
 
     const StepStore& m_store;
+    QByteArray m_transactionBytes;
     QPointer<QWidget> m_mainWindow;
     QPointer<::frmUpload> m_frmUpload;
     QPointer<::frmfileUpload> m_frmfileUpload;

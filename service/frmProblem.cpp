@@ -120,9 +120,7 @@ void frmProblem::SubmitProblem_Click()
     if (!m_owner.writeTransactionFile(signIn.account(), &error))
         return failPreparation(error);
     const QString path = defaultTransactionFile();
-    QByteArray bytes;
-    if (!readTransactionFile(path, &bytes, &error))
-        return failPreparation(error);
+    const QByteArray& bytes = m_owner.transactionBytes();
     if (!loadSavedUsername(&error))
         return failPreparation(error);
 

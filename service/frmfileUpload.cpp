@@ -169,16 +169,9 @@ void frmfileUpload::Command1_Click()
     }
     m_Command1->setEnabled(false);
 
-    // The file as the sign-in wrote it; it is not written again here.
-    const QString path = defaultTransactionFile();
-    QByteArray bytes;
+    // The transaction exactly as this window's sign-in wrote it.
     QString error;
-    if (!readTransactionFile(path, &bytes, &error)) {
-        showMessageBox(this, QMessageBox::Critical, uploadTitle, error);
-        m_Command1->setEnabled(true);
-        return;
-    }
-    const QList<FormPart> parts = uploadParts(path, bytes);
+    const QList<FormPart> parts = uploadParts(defaultTransactionFile(), m_owner.transactionBytes());
     if (const auto part = partHoldingDelimiter(parts)) {
         showMessageBox(this, QMessageBox::Critical, uploadTitle, delimiterInPartText(*part));
         m_Command1->setEnabled(true);

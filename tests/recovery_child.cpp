@@ -25,7 +25,9 @@ int main(int argc, char* argv[])
     const QStringList args = QApplication::arguments();
     const QString mode = args.value(1);
     int asked = -1;
-    Recorder::setRestoreQuestion([&](QWidget*, int steps) {
+    QString question;
+    Recorder::setRestoreQuestion([&](QWidget*, const QString& text, int steps) {
+        question = text;
         asked = steps;
         return mode == u"restore";
     });
@@ -63,7 +65,8 @@ int main(int argc, char* argv[])
     for (const RecordedStep& s : store.steps())
         steps.append(QJsonArray{s.url, s.postdata, s.keywords, s.errors, s.timeout, s.ping, s.cookies,
                                 s.httpuser, s.httppass, s.label});
-    std::printf("ASKED %d\n%s\n", asked, QJsonDocument(steps).toJson(QJsonDocument::Compact).constData());
+    std::printf("ASKED %d\n%s\n%s\n", asked, QJsonDocument(steps).toJson(QJsonDocument::Compact).constData(),
+                qPrintable(question));
     std::fflush(stdout);
     return 0;
 }

@@ -1,10 +1,14 @@
 #include "BrowserDriver.h"
 #include "BrowserTestMain.h"
 #include "CodePage.h"
+#include "LayoutCheck.h"
 #include "MessageBoxCatcher.h"
+#include "ProgramFolder.h"
 #include "Recorder.h"
 #include "RecorderSession.h"
+#include "RecoveryFile.h"
 #include "ServiceWindows.h"
+#include "SmallDisk.h"
 #include "TestSite.h"
 #include "TransactionFile.h"
 #include "UserInput.h"
@@ -17,12 +21,10 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
-#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -43,6 +45,7 @@ class TestCommands : public QObject
     Q_OBJECT
 private slots:
     void initTestCase();
+    void captionsShowWhole();
     void addressBox_data();
     void addressBox();
     void skipRemovesTheLastStep_data();
@@ -53,10 +56,9 @@ private slots:
     void duplicatesSwitch();
     void servicePages();
     void playWithoutSteps();
-    void saveOpenAndPlay();
     void stopLeavesTheRestUnrequested();
+    void recoveryCopyFailureIsToldOnce();
     void saveAsMessages();
-    void uploadRecordedPages();
 
 private:
     QTemporaryDir m_data;
@@ -69,6 +71,20 @@ void TestCommands::initTestCase()
     qputenv("XDG_DATA_HOME", m_data.path().toLocal8Bit());
     m_site = std::make_unique<TestSite>();
     QVERIFY(m_site->isRunning());
+}
+
+// The main window, a popup and the step editor show every caption whole.
+void TestCommands::captionsShowWhole()
+{
+    Session s(*m_site);
+    QCOMPARE(layoutcheck::cutCaptions(s.main), QStringList());
+    QVERIFY(s.open(s.site.url(QStringLiteral("/window-open.html"))));
+    QTRY_VERIFY(s.editor().isVisible());
+    QCOMPARE(layoutcheck::cutCaptions(&s.editor()), QStringList());
+    QVERIFY(click(s.main->brwWebBrowser(), QStringLiteral("#open")));
+    QTRY_COMPARE_WITH_TIMEOUT(s.popups().size(), 1, 15000);
+    QVERIFY(s.waitIdle(s.popups().first()));
+    QCOMPARE(layoutcheck::cutCaptions(s.popups().first()), QStringList());
 }
 
 void TestCommands::addressBox_data()
@@ -250,83 +266,6 @@ void TestCommands::playWithoutSteps()
     QVERIFY(s.main->chkSave()->isChecked());
 }
 
-// Record three pages with a form post, save, reset, open, play at the real
-// pace: the site receives the three requests in order, five seconds apart.
-void TestCommands::saveOpenAndPlay()
-{
-    Session s(*m_site);
-    QVERIFY(s.open(s.site.url(QStringLiteral("/echo/start"))));
-    QVERIFY(s.open(s.site.url(QStringLiteral("/forms/non-ascii.html"))));
-    QVERIFY(click(s.main->brwWebBrowser(), QStringLiteral("#go")));
-    QTRY_COMPARE_WITH_TIMEOUT(s.count(), 3, 15000);
-    QVERIFY(s.main->StatusBar() != nullptr);
-    const QList<RecordedStep> recorded = s.editor().store().steps();
-    QVERIFY(!recorded.at(2).postdata.isEmpty());
-    // The step is recorded when the request starts; the site logs it when it arrives.
-    const auto postArrived = [&] {
-        for (const LoggedRequest& r : m_site->navigations()) {
-            if (s.site.url(QString::fromLatin1(r.target)) == recorded.at(2).url)
-                return true;
-        }
-        return false;
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(postArrived(), 15000);
-
-    const QString file = m_data.filePath(QStringLiteral("three.xml"));
-    {
-        MessageBoxCatcher boxes;
-        frmBrowser::setNextFileName(file);
-        s.action("mSave")->trigger();
-        QCOMPARE(boxes.count(), 1);
-        QCOMPARE(boxes.last().text, QStringLiteral("File saved successfully"));
-        QCOMPARE(boxes.last().title, QStringLiteral("File Save"));
-    }
-    QFile saved(file);
-    QVERIFY(saved.open(QIODevice::ReadOnly));
-    QCOMPARE(saved.readAll(), transactionFileBytes(recorded, {}));
-
-    s.main->lblRestart_Click();
-    QCOMPARE(s.count(), 0);
-    frmBrowser::setNextFileName(file);
-    s.action("mOpen")->trigger();
-    QCOMPARE(s.count(), 3);
-    QVERIFY(s.editor().isVisible());
-    for (int i = 0; i < 3; ++i) {
-        QCOMPARE(s.editor().store().at(i).url, recorded.at(i).url);
-        QCOMPARE(s.editor().store().at(i).postdata, recorded.at(i).postdata);
-    }
-
-    QTRY_VERIFY(!s.main->brwWebBrowser()->Busy());
-    m_site->clear();
-    QElapsedTimer clock;
-    clock.start();
-    s.main->findChild<QPushButton*>(QStringLiteral("Label2"))->click();
-    QVERIFY(!s.main->chkSave()->isChecked());
-    QVERIFY(!s.editor().isVisible());
-    QVERIFY(s.main->findChild<QPushButton*>(QStringLiteral("Command1"))->isVisible());
-    QTRY_COMPARE_WITH_TIMEOUT(m_site->navigations().size(), 3, 20000);
-    const qint64 third = clock.elapsed();
-    const QList<LoggedRequest> served = m_site->navigations();
-    QStringList servedUrls;
-    QStringList recordedUrls;
-    for (int i = 0; i < 3; ++i) {
-        servedUrls << s.site.url(QString::fromLatin1(served.at(i).target));
-        recordedUrls << recorded.at(i).url;
-    }
-    QCOMPARE(servedUrls, recordedUrls);
-    QCOMPARE(served.at(2).method, QByteArray("POST"));
-    QCOMPARE(served.at(2).body, codepage::toAnsi(recorded.at(2).postdata));
-    QCOMPARE(served.at(2).headers.value("content-type"), QByteArray("application/x-www-form-urlencoded"));
-    QVERIFY2(third >= 9500 && third < 14000, qPrintable(QString::number(third)));
-    // Controls are idle at once; the run ends one tick later.
-    QVERIFY(s.main->findChild<QPushButton*>(QStringLiteral("Label2"))->isVisible());
-    QTRY_VERIFY_WITH_TIMEOUT(!s.editor().playback().isActive(), 7000);
-    QTRY_COMPARE(s.main->StatusBar()->text(), QStringLiteral("Done."));
-    // Recording stays off: pages now visited are not recorded.
-    QVERIFY(s.open(s.site.url(QStringLiteral("/echo/after"))));
-    QCOMPARE(s.count(), 3);
-}
-
 void TestCommands::stopLeavesTheRestUnrequested()
 {
     Session s(*m_site);
@@ -345,6 +284,44 @@ void TestCommands::stopLeavesTheRestUnrequested()
     QTest::qWait(1500); // three more ticks would have passed
     QCOMPARE(m_site->navigations().size(), 2);
     QVERIFY(!s.main->chkSave()->isChecked());
+}
+
+// A recovery copy that cannot be written (a full disk) is told once, not at
+// every recorded step; once a write succeeds again, the next failure is told.
+void TestCommands::recoveryCopyFailureIsToldOnce()
+{
+    SmallDisk disk(programFolder(), 64);
+    if (!disk.mounted())
+        QSKIP("mounting a small disk needs root");
+    const auto notices = [] {
+        int n = 0;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            n += w->objectName() == u"recoveryWriteFailure" && w->isVisible();
+        return n;
+    };
+    {
+        Session s(*m_site);
+        QVERIFY(s.record(1));
+        QCOMPARE(notices(), 0);
+        disk.fill();
+        QVERIFY(s.open(s.site.url(QStringLiteral("/echo/full1"))));
+        QTRY_COMPARE(notices(), 1);
+        QVERIFY(s.open(s.site.url(QStringLiteral("/echo/full2"))));
+        QTest::qWait(200);
+        QCOMPARE(notices(), 1);
+        QCOMPARE(s.count(), 3); // recording goes on
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (w->objectName() == u"recoveryWriteFailure")
+                w->close();
+        }
+        QVERIFY(QFile::remove(programFile(QStringLiteral("filler"))));
+        QVERIFY(s.open(s.site.url(QStringLiteral("/echo/room"))));
+        QCOMPARE(loadRecovery(recoveryFile())->steps.size(), 4);
+        disk.fill();
+        QVERIFY(s.open(s.site.url(QStringLiteral("/echo/full3"))));
+        QTRY_COMPARE(notices(), 1);
+    }
+    QFile::remove(programFile(QStringLiteral("filler")));
 }
 
 void TestCommands::saveAsMessages()
@@ -371,6 +348,27 @@ void TestCommands::saveAsMessages()
     QTRY_COMPARE(boxes.count(), 1);
     QVERIFY(boxes.last().text.contains(QLatin1String("x.xml")));
     QVERIFY(boxes.last().text != QLatin1String("File saved successfully"));
+    // A full disk: the failure is told, the old file stays.
+    {
+        SmallDisk disk(m_data.filePath(QStringLiteral("disk")), 64);
+        if (disk.mounted()) {
+            const QString onDisk = m_data.filePath(QStringLiteral("disk/kept.xml"));
+            QFile old(onDisk);
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old bytes") == 9);
+            old.close();
+            disk.fill();
+            frmBrowser::setNextFileName(onDisk);
+            QVERIFY(userinput::activate(s.main));
+            userinput::key(Qt::Key_S, Qt::ControlModifier);
+            QTRY_COMPARE(boxes.count(), 2);
+            QVERIFY2(boxes.last().text.contains(QLatin1String("kept.xml")), qPrintable(boxes.last().text));
+            QVERIFY2(boxes.last().text.contains(QLatin1String("No space left on device")),
+                     qPrintable(boxes.last().text));
+            QVERIFY(old.open(QIODevice::ReadOnly));
+            QCOMPARE(old.readAll(), QByteArray("old bytes"));
+            boxes.seen.removeLast();
+        }
+    }
     // The default file is written silently.
     frmBrowser::setNextFileName(defaultTransactionFile());
     QVERIFY(userinput::activate(s.main));
@@ -385,59 +383,6 @@ void TestCommands::saveAsMessages()
              QStringLiteral("Error opening file ") + m_data.filePath(QStringLiteral("nothing.xml")));
     QCOMPARE(s.count(), 1);
     QVERIFY(s.editor().isVisible());
-}
-
-// Record two pages, upload them through the main window's button to the local
-// stand-in of the service: it stores exactly the file written at sign-in.
-void TestCommands::uploadRecordedPages()
-{
-    QTemporaryDir service;
-    QFile accounts(service.filePath(QStringLiteral("accounts.txt")));
-    QVERIFY(accounts.open(QIODevice::WriteOnly));
-    accounts.write("account jdoe s3cret\ntransaction 12 Login\n");
-    accounts.close();
-    QProcess standin;
-    standin.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    standin.start(QStringLiteral(TALLYRO_STANDIN_SERVICE),
-                  {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--accounts"),
-                   accounts.fileName(), QStringLiteral("--store"),
-                   service.filePath(QStringLiteral("store"))});
-    QVERIFY(standin.waitForStarted(5000));
-    QByteArray line;
-    for (int i = 0; i < 50 && !line.endsWith('\n'); ++i) {
-        standin.waitForReadyRead(200);
-        line += standin.readLine();
-    }
-    QVERIFY2(line.startsWith("Listening on "), line.constData());
-    qputenv("TALLYRO_SERVICE_HOST", line.mid(13).trimmed());
-
-    Session s(*m_site);
-    QVERIFY(s.record(2));
-    s.main->findChild<QPushButton*>(QStringLiteral("LblUpload"))->click();
-    frmUpload* signIn = s.recorder->services().frmUpload();
-    QVERIFY(signIn && signIn->isVisible());
-    signIn->txtUsername()->setText(QStringLiteral("jdoe"));
-    signIn->txtKey()->setText(QStringLiteral("s3cret"));
-    signIn->cSave()->setChecked(true);
-    MessageBoxCatcher boxes;
-    signIn->Command2()->click();
-    frmfileUpload* upload = s.recorder->services().frmfileUpload();
-    QVERIFY(upload && upload->isVisible());
-    upload->Command1()->click();
-    QCOMPARE(boxes.count(), 1);
-    QCOMPARE(boxes.last().title, QStringLiteral("Upload Status"));
-
-    const QStringList uploads = QDir(service.filePath(QStringLiteral("store")))
-                                    .entryList({QStringLiteral("upload-*")}, QDir::Dirs, QDir::Name);
-    QCOMPARE(uploads.size(), 1);
-    QFile sent(
-        service.filePath(QStringLiteral("store/") + uploads.first() + QStringLiteral("/recorder.xml")));
-    QVERIFY(sent.open(QIODevice::ReadOnly));
-    QCOMPARE(sent.readAll(), transactionFileBytes(s.editor().store().steps(),
-                                                  {QStringLiteral("jdoe"), QStringLiteral("s3cret")}));
-    qunsetenv("TALLYRO_SERVICE_HOST");
-    standin.kill();
-    standin.waitForFinished(5000);
 }
 
 TALLYRO_BROWSER_TEST_MAIN(TestCommands)

@@ -1,5 +1,6 @@
 #include "Credentials.h"
 #include "ProgramFolder.h"
+#include "TransactionFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -206,40 +207,97 @@ void TestCredentials::fileRoundTrip()
 
 void TestCredentials::fileIsOwnerOnly_data()
 {
-    QTest::addColumn<int>("modeBefore"); // -1: no file yet
-    QTest::addColumn<QString>("operation");
+    QTest::addColumn<QString>("file");      // recorder.ini or recorder.xml
+    QTest::addColumn<QString>("before");    // "", "0600", "0644", "link", "dangling"
+    QTest::addColumn<QString>("operation"); // load, username, save, clear (the ini); write (the xml)
+    QTest::addColumn<bool>("succeeds");
 
-    QTest::newRow("missing, LoadINIVariables") << -1 << "load";
-    QTest::newRow("missing, loadSavedUsername") << -1 << "username";
-    QTest::newRow("missing, SaveINIVariables") << -1 << "save";
-    QTest::newRow("missing, ClearINIVariables") << -1 << "clear";
-    QTest::newRow("0600, SaveINIVariables") << 0600 << "save";
-    QTest::newRow("0644, ClearINIVariables") << 0644 << "clear";
+    for (const char* op : {"load", "username", "save", "clear"})
+        QTest::addRow("ini missing, %s", op) << "recorder.ini"
+                                             << "" << op << true;
+    QTest::newRow("ini 0600, save") << "recorder.ini"
+                                    << "0600"
+                                    << "save" << true;
+    QTest::newRow("ini 0644, clear") << "recorder.ini"
+                                     << "0644"
+                                     << "clear" << true;
+    QTest::newRow("ini link, save") << "recorder.ini"
+                                    << "link"
+                                    << "save" << true;
+    QTest::newRow("ini dangling link, load") << "recorder.ini"
+                                             << "dangling"
+                                             << "load" << false;
+    QTest::newRow("ini dangling link, save") << "recorder.ini"
+                                             << "dangling"
+                                             << "save" << true;
+    QTest::newRow("xml missing") << "recorder.xml"
+                                 << ""
+                                 << "write" << true;
+    QTest::newRow("xml 0644") << "recorder.xml"
+                              << "0644"
+                              << "write" << true;
+    QTest::newRow("xml link") << "recorder.xml"
+                              << "link"
+                              << "write" << true;
+    QTest::newRow("xml dangling link") << "recorder.xml"
+                                       << "dangling"
+                                       << "write" << true;
 }
 
+// The files that hold the key end readable by their owner only after every
+// write, whatever they were, under any umask, and nothing is ever written
+// through a symbolic link in their place: the link's target stays as it was.
 void TestCredentials::fileIsOwnerOnly()
 {
-    QFETCH(int, modeBefore);
+    QFETCH(QString, file);
+    QFETCH(QString, before);
     QFETCH(QString, operation);
+    QFETCH(bool, succeeds);
 
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("recorder.ini"));
-    if (modeBefore >= 0)
-        QVERIFY(writeRaw(path, "username=old\r\n", static_cast<mode_t>(modeBefore)));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
+    const mode_t umaskBefore = ::umask(0);
+    const QString folder = programFolder();
+    const QString path = programFile(file);
+    const QString target = dir.filePath(QStringLiteral("elsewhere.txt"));
+    if (before == u"link" || before == u"dangling") {
+        if (before == u"link")
+            QVERIFY(writeRaw(target, "someone else's file", 0644));
+        QVERIFY(QFile::link(target, path));
+    } else if (!before.isEmpty()) {
+        QVERIFY(writeRaw(path, "username=old\r\n", static_cast<mode_t>(before.toInt(nullptr, 8))));
+    }
 
-    CredentialsFile file(path);
+    CredentialsFile ini(path);
     AccountCredentials fields{QString(), QStringLiteral("typed")};
     bool cSave = false;
     QString txtUsername = QStringLiteral("typed");
+    QString error;
+    bool ok = false;
     if (operation == u"load")
-        QVERIFY(file.LoadINIVariables(fields, cSave));
+        ok = ini.LoadINIVariables(fields, cSave);
     else if (operation == u"username")
-        QVERIFY(file.loadSavedUsername(txtUsername));
+        ok = ini.loadSavedUsername(txtUsername);
+    else if (operation == u"save")
+        ok = ini.SaveINIVariables({"jdoe", "K3y"});
+    else if (operation == u"clear")
+        ok = ini.ClearINIVariables();
     else
-        QVERIFY(operation == u"save" ? file.SaveINIVariables({"jdoe", "K3y"}) : file.ClearINIVariables());
+        ok = saveTransactionFile(path, transactionFileBytes({}, {"jdoe", "K3y"}), &error);
+    ::umask(umaskBefore);
 
+    QCOMPARE(ok, succeeds);
+    QCOMPARE(fileMode(folder), 0700);
+    QCOMPARE(readRaw(target), QByteArray(before == u"link" ? "someone else's file" : ""));
+    QCOMPARE(QFileInfo::exists(target), before == u"link");
+    if (!succeeds) {
+        QVERIFY2(ini.errorString().contains(path), qPrintable(ini.errorString()));
+        QVERIFY(QFileInfo(path).isSymLink());
+        return;
+    }
+    QVERIFY(!QFileInfo(path).isSymLink());
     QCOMPARE(fileMode(path), 0600);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"recorder.ini"});
+    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{file});
     // A missing file is read as an empty one, which changes no field.
     if (operation == u"load" || operation == u"username") {
         QCOMPARE(QFileInfo(path).size(), 0);

@@ -2,6 +2,7 @@
 #include "RecoveryFile.h"
 #include "TestSite.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -11,6 +12,22 @@
 
 #include <csignal>
 
+namespace {
+
+QByteArray readFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+} // namespace
+
 class TestRecovery : public QObject
 {
     Q_OBJECT
@@ -18,6 +35,8 @@ private slots:
     void initTestCase();
     void copyRoundTrip_data();
     void copyRoundTrip();
+    void damagedCopies_data();
+    void damagedCopies();
     void killedRunComesBack();
 
 private:
@@ -58,15 +77,87 @@ void TestRecovery::copyRoundTrip()
              QFileDevice::Permissions());
     const auto back = loadRecovery(path);
     QVERIFY(back.has_value());
-    QCOMPARE(*back, steps);
-    // A damaged copy is no copy.
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::ReadWrite));
-    file.resize(qMax<qint64>(4, file.size() / 2));
-    file.close();
-    if (count > 0)
-        QVERIFY(!loadRecovery(path).has_value());
+    QCOMPARE(back->steps, steps);
+    QVERIFY(!back->damaged);
     QVERIFY(!loadRecovery(m_data.filePath(QStringLiteral("missing.dat"))).has_value());
+}
+
+void TestRecovery::damagedCopies_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<int>("readable");
+    QTest::newRow("cut inside the third step") << "cut" << 2;
+    QTest::newRow("cut inside the header") << "cut-header" << 0;
+    QTest::newRow("empty") << "empty" << 0;
+    QTest::newRow("a length inside the third step flipped") << "flip" << 2;
+    QTest::newRow("bad header") << "magic" << 0;
+    QTest::newRow("huge count") << "huge-count" << 3;
+    QTest::newRow("negative count") << "negative-count" << 3;
+    QTest::newRow("bytes after the last step") << "trailing" << 3;
+}
+
+// A damaged copy gives back every step before the damage, and says it is damaged.
+void TestRecovery::damagedCopies()
+{
+    QFETCH(QString, damage);
+    QFETCH(int, readable);
+    QList<RecordedStep> steps;
+    for (int i = 0; i < 3; ++i)
+        steps.append({QStringLiteral("http://a.test/%1").arg(i),
+                      QStringLiteral("a=%1").arg(i),
+                      {},
+                      {},
+                      {},
+                      {},
+                      {},
+                      {},
+                      {},
+                      QStringLiteral("Label %1").arg(i)});
+    const auto bytesOf = [&](qsizetype count) {
+        const QString path = m_data.filePath(QStringLiteral("part.dat"));
+        QString error;
+        return saveRecovery(path, steps.mid(0, count), &error) ? readFile(path) : QByteArray();
+    };
+    QByteArray bytes = bytesOf(3);
+    const qsizetype twoSteps = bytesOf(2).size(); // the header and the first two steps
+    constexpr int header = 12;                    // magic, version, count
+    if (damage == u"cut")
+        bytes.truncate(twoSteps + 10);
+    else if (damage == u"cut-header")
+        bytes.truncate(7);
+    else if (damage == u"empty")
+        bytes.clear();
+    else if (damage == u"flip")
+        bytes[twoSteps] = char(bytes.at(twoSteps) ^ 0x40); // the third step's first length, high byte
+    else if (damage == u"magic")
+        bytes[0] = 'X';
+    else if (damage == u"huge-count")
+        bytes.replace(header - 4, 4, QByteArray("\x7f\xff\xff\xff", 4));
+    else if (damage == u"negative-count")
+        bytes.replace(header - 4, 4, QByteArray("\xff\xff\xff\xfe", 4));
+    else
+        bytes.append("garbage");
+
+    const RecoveryRead read = readRecovery(bytes);
+    QVERIFY(read.damaged);
+    QCOMPARE(read.steps, steps.mid(0, readable));
+
+    // At start-up the readable steps are offered and the damaged file is moved aside.
+    const QString folder = m_data.filePath(QStringLiteral("recovery_child"));
+    QDir(folder).removeRecursively();
+    QVERIFY(QDir().mkpath(folder));
+    QVERIFY(writeFile(folder + QStringLiteral("/recovery.dat"), bytes));
+    const QList<QByteArray> lines = run({QStringLiteral("restore")}, true).split('\n');
+    QCOMPARE(m_child.exitCode(), 0);
+    QCOMPARE(lines.value(0), QByteArray("ASKED ") + QByteArray::number(readable));
+    QCOMPARE(QJsonDocument::fromJson(lines.value(1)).array().size(), readable);
+    QVERIFY2(lines.value(2).contains("damaged"), lines.value(2).constData());
+    const QStringList aside = QDir(folder).entryList({QStringLiteral("recovery.dat.damaged-*")}, QDir::Files);
+    QCOMPARE(aside.size(), 1);
+    QCOMPARE(readFile(folder + u'/' + aside.first()), bytes);
+    QCOMPARE(QFile::permissions(folder + u'/' + aside.first()) &
+                 ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
+             QFileDevice::Permissions());
 }
 
 QByteArray TestRecovery::run(const QStringList& args, bool waitForExit)

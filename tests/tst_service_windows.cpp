@@ -1,24 +1,35 @@
+#include "BusyWait.h"
+#include "LayoutCheck.h"
 #include "MessageBoxCatcher.h"
 #include "ProgramFolder.h"
+#include "ServiceExchange.h"
 #include "ServiceRules.h"
 #include "ServiceWindows.h"
 #include "StepStore.h"
 #include "TransactionFile.h"
+#include "UserInput.h"
 #include "frmProblem.h"
 #include "frmUpload.h"
 #include "frmfileUpload.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDebug>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -38,8 +49,97 @@ void writeAll(const QString& path, const QByteArray& bytes)
 void click(QAbstractButton* button)
 {
     QVERIFY(button->isVisible() && button->isEnabled());
-    QTest::mouseClick(button, Qt::LeftButton);
+    QPoint at(-1, -1);
+    if (auto* box = qobject_cast<QCheckBox*>(button)) { // on the box itself
+        QStyleOptionButton option;
+        option.initFrom(box);
+        at = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box).center();
+    }
+    QVERIFY(userinput::click(button, at));
 }
+
+// Replaces a text box's text by typing into it.
+void typeInto(QLineEdit* edit, const QString& text)
+{
+    QVERIFY(userinput::click(edit));
+    userinput::key(Qt::Key_A, Qt::ControlModifier);
+    if (text.isEmpty())
+        userinput::key(Qt::Key_Delete);
+    QVERIFY(userinput::type(text));
+}
+
+// Starts another stand-in with the accounts file in folder and extra options;
+// gives its host and port, or nothing.
+QByteArray startStandinWith(QProcess& process, const QString& folder, const QStringList& options)
+{
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start(QStringLiteral(TALLYRO_STANDIN_SERVICE),
+                  QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--accounts"),
+                              folder + QStringLiteral("/accounts.txt"), QStringLiteral("--store"),
+                              folder + QStringLiteral("/store-other")} +
+                      options);
+    if (!process.waitForStarted(5000))
+        return {};
+    QByteArray line;
+    for (int i = 0; i < 50 && !line.endsWith('\n'); ++i) {
+        process.waitForReadyRead(200);
+        line += process.readLine();
+    }
+    return line.startsWith("Listening on ") ? line.mid(13).trimmed() : QByteArray();
+}
+
+// Records each message box as it closes: its frame, the available area of its
+// screen and its OK button. (At that moment its geometry is final; the box is
+// already hidden, so the button's visibility is taken within the box.)
+class BoxGeometry : public QObject
+{
+public:
+    struct Seen
+    {
+        QRect frame;
+        QRect available;
+        QRect okButton; // in screen coordinates
+        bool okShown = false;
+    };
+
+    BoxGeometry() { QCoreApplication::instance()->installEventFilter(this); }
+    ~BoxGeometry() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+    QList<Seen> seen;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        auto* box = qobject_cast<QMessageBox*>(watched);
+        if (box && event->type() == QEvent::Hide) {
+            Seen shown{box->frameGeometry(), box->screen()->availableGeometry(), {}, false};
+            if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
+                shown.okShown = ok->isVisibleTo(box);
+                shown.okButton = QRect(ok->mapToGlobal(QPoint(0, 0)), ok->size());
+            }
+            seen.append(shown);
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+// Counts a widget's paint events while the busy cursor shows, that is while an
+// exchange runs (a message box sets the normal cursor over it).
+class PaintsWhileBusy : public QObject
+{
+public:
+    explicit PaintsWhileBusy(QWidget* widget) { widget->installEventFilter(this); }
+    int paints = 0;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        if (event->type() == QEvent::Paint && cursor && cursor->shape() == Qt::WaitCursor)
+            ++paints;
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 // Two recorded pages, the second a form post.
 void recordTwoSteps(StepStore& store)
@@ -62,12 +162,13 @@ private slots:
     void cleanup();
 
     void signInWindowControls();
+    void captionsShowWhole();
     void uploadEndToEnd();
     void uploadModes_data();
     void uploadModes();
     void replaceNeedsAChosenTransaction();
-    void uploadRefusedOrUnreadable_data();
-    void uploadRefusedOrUnreadable();
+    void uploadOutcomes_data();
+    void uploadOutcomes();
     void signInRefusals_data();
     void signInRefusals();
     void signInStopsWhenTheFileCannotBeWritten();
@@ -162,9 +263,10 @@ void TestServiceWindows::signIn(ServiceWindows& windows, const QString& user, co
     windows.lblUpload_Click();
     frmUpload* form = windows.frmUpload();
     QVERIFY(form && form->isVisible());
-    form->txtUsername()->setText(user);
-    form->txtKey()->setText(key);
-    form->cSave()->setChecked(save);
+    typeInto(form->txtUsername(), user);
+    typeInto(form->txtKey(), key);
+    if (form->cSave()->isChecked() != save)
+        click(form->cSave());
     click(form->Command2());
 }
 
@@ -187,6 +289,25 @@ void TestServiceWindows::signInWindowControls()
     QCOMPARE(form->txtUsername()->text(), QStringLiteral("u").repeated(20));
     QCOMPARE(form->txtKey()->text(), QStringLiteral("k").repeated(32));
     QCOMPARE(form->txtKey()->echoMode(), QLineEdit::Normal);
+}
+
+// The sign-in, upload and problem report windows show every caption whole.
+void TestServiceWindows::captionsShowWhole()
+{
+    m_windows->lblUpload_Click();
+    QVERIFY(m_windows->frmUpload());
+    QVERIFY(QTest::qWaitForWindowExposed(m_windows->frmUpload()));
+    QCOMPARE(layoutcheck::cutCaptions(m_windows->frmUpload()), QStringList());
+    MessageBoxCatcher boxes;
+    signIn(*m_windows, QStringLiteral("jdoe"), QStringLiteral("s3cret"), false);
+    QVERIFY(m_windows->frmfileUpload());
+    QVERIFY(QTest::qWaitForWindowExposed(m_windows->frmfileUpload()));
+    QCOMPARE(layoutcheck::cutCaptions(m_windows->frmfileUpload()), QStringList());
+    m_windows->openProblemReport();
+    QVERIFY(m_windows->frmProblem());
+    QVERIFY(QTest::qWaitForWindowExposed(m_windows->frmProblem()));
+    QCOMPARE(layoutcheck::cutCaptions(m_windows->frmProblem()), QStringList());
+    QCOMPARE(boxes.count(), 0);
 }
 
 void TestServiceWindows::uploadEndToEnd()
@@ -321,48 +442,131 @@ void TestServiceWindows::replaceNeedsAChosenTransaction()
     QCOMPARE(stored(QStringLiteral("upload")), before);
 }
 
-void TestServiceWindows::uploadRefusedOrUnreadable_data()
+void TestServiceWindows::uploadOutcomes_data()
 {
-    QTest::addColumn<QString>("file"); // "refused", "unreadable" or "delimiter"
-    QTest::newRow("service refuses the account in the file") << QStringLiteral("refused");
-    QTest::newRow("file unreadable") << QStringLiteral("unreadable");
-    QTest::newRow("file holds the part delimiter") << QStringLiteral("delimiter");
+    QTest::addColumn<QString>("file"); // "replaced", "delimiter" or "sent"
+    // For "sent": the options of the stand-in that answers the upload, the size
+    // of the error text it answers with, and how the message shows it: "too
+    // large" (not read), "cut" or "whole".
+    QTest::addColumn<QStringList>("standin");
+    QTest::addColumn<qint64>("answerBytes");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("file replaced by another recorder after the sign-in")
+        << QStringLiteral("replaced") << QStringList() << 0LL << QString();
+    QTest::newRow("file holds the part delimiter")
+        << QStringLiteral("delimiter") << QStringList() << 0LL << QString();
+
+    const QString sent = QStringLiteral("sent");
+    const QString size = QStringLiteral("--answer-size");
+    const QString tooLarge = QStringLiteral("too large");
+    QTest::newRow("answer of 50 MB") << sent << QStringList{size, QStringLiteral("52428800")} << 52'428'800LL
+                                     << tooLarge;
+    QTest::newRow("answer of 5 MB") << sent << QStringList{size, QStringLiteral("5242880")} << 5'242'880LL
+                                    << tooLarge;
+    QTest::newRow("answer of a million bytes")
+        << sent << QStringList{size, QStringLiteral("1000000")} << 1'000'000LL << QStringLiteral("cut");
+    QTest::newRow("answer sent slowly")
+        << sent
+        << QStringList{size, QStringLiteral("160"), QStringLiteral("--answer-slowly"), QStringLiteral("25")}
+        << 160LL << QStringLiteral("whole");
 }
 
-void TestServiceWindows::uploadRefusedOrUnreadable()
+void TestServiceWindows::uploadOutcomes()
 {
     QFETCH(QString, file);
+    QFETCH(QStringList, standin);
+    QFETCH(qint64, answerBytes);
+    QFETCH(QString, shown);
     MessageBoxCatcher boxes;
+    BoxGeometry geometry;
+    // The address encoding keeps these characters, so the text reaches the file as it is.
+    if (file == u"delimiter")
+        m_store->addURL(QStringLiteral("http://shop.test/?a=----Xu02=$"), QString());
     signIn(*m_windows, QStringLiteral("jdoe"), QStringLiteral("s3cret"), false);
     frmfileUpload* upload = m_windows->frmfileUpload();
     QVERIFY(upload);
-    const QString path = defaultTransactionFile();
-    QVERIFY(QFile::remove(path));
-    if (file == u"unreadable") {
-        QVERIFY(QDir().mkdir(path));
-    } else if (file == u"refused") {
-        writeAll(path,
-                 transactionFileBytes(m_store->steps(), {QStringLiteral("jdoe"), QStringLiteral("other")}));
-    } else {
-        // The address encoding keeps these characters, so the text reaches the file as it is.
-        QList<RecordedStep> steps = m_store->steps();
-        steps[0].url += QStringLiteral("?a=----Xu02=$");
-        writeAll(path, transactionFileBytes(steps, {QStringLiteral("jdoe"), QStringLiteral("s3cret")}));
+    const QByteArray signedIn = readAll(defaultTransactionFile());
+    QCOMPARE(signedIn,
+             transactionFileBytes(m_store->steps(), {QStringLiteral("jdoe"), QStringLiteral("s3cret")}));
+    // Another recorder sharing the folder signs in meanwhile: the file changes.
+    if (file == u"replaced")
+        writeAll(defaultTransactionFile(),
+                 transactionFileBytes({}, {QStringLiteral("someone"), QStringLiteral("else")}));
+
+    // The upload goes to a stand-in that answers as the row asks.
+    QProcess answering;
+    if (!standin.isEmpty()) {
+        const QByteArray host = startStandinWith(answering, m_service.path(), standin);
+        QVERIFY(!host.isEmpty());
+        qputenv("TALLYRO_SERVICE_HOST", host);
     }
+    // The window is asked to repaint all along; it does so only where its
+    // event loop turns.
+    PaintsWhileBusy paints(upload);
+    QTimer ticker;
+    ticker.setInterval(20);
+    connect(&ticker, &QTimer::timeout, upload, [upload] { upload->update(); });
+    ticker.start();
 
     const QStringList before = stored(QStringLiteral("upload"));
+    QElapsedTimer clock;
+    clock.start();
     click(upload->Command1());
+    const qint64 took = clock.elapsed();
+    ticker.stop();
+    answering.kill();
+    answering.waitForFinished(5000);
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().title, QStringLiteral("Upload Status"));
+    if (file == u"replaced") {
+        // This window's upload carries what its own sign-in wrote.
+        QCOMPARE(boxes.last().icon, QMessageBox::Information);
+        const QStringList after = stored(QStringLiteral("upload"));
+        QCOMPARE(after.size(), before.size() + 1);
+        QCOMPARE(readAll(m_service.filePath(QStringLiteral("store/") + after.last() +
+                                            QStringLiteral("/recorder.xml"))),
+                 signedIn);
+        return;
+    }
     QCOMPARE(boxes.last().icon, QMessageBox::Critical);
-    if (file == u"refused") {
-        QCOMPARE(boxes.last().text, uploadFailureText(QStringLiteral("Error: Invalid username or key")));
+
+    // Every message stands on the screen with its OK button.
+    QCOMPARE(geometry.seen.size(), 1);
+    const BoxGeometry::Seen box = geometry.seen.last();
+    QVERIFY2(
+        box.available.contains(box.frame),
+        qPrintable(QDebug::toString(box.frame) + QStringLiteral(" on ") + QDebug::toString(box.available)));
+    QVERIFY(box.okShown);
+    QVERIFY(!box.okButton.isEmpty() && box.frame.contains(box.okButton));
+
+    if (file == u"sent") {
+        // However large the answer, the exchange and the message take seconds at most.
+        QVERIFY2(took < 10'000, qPrintable(QString::number(took)));
+        const QString text = QString(boxes.last().text).remove(QChar(0x200B));
+        const QString full = uploadFailureText(QString()); // and the answer
+        if (shown == u"too large") {
+            QCOMPARE(text, uploadFailureText(answerTooLargeText(ExchangeLimits().answerBytes)));
+        } else if (shown == u"cut") {
+            // The answer's beginning and a note counting the characters left out.
+            QVERIFY(text.startsWith(full + QStringLiteral("Error: ")));
+            static const QRegularExpression count(QStringLiteral("(\\d+) more characters"));
+            const QRegularExpressionMatch match = count.match(text.section(u'\n', -1));
+            QVERIFY2(match.hasMatch(), qPrintable(text.right(200)));
+            const qint64 leftOut = match.captured(1).toLongLong();
+            QVERIFY(text.endsWith(QStringLiteral("\n\n") + cutTextNote(leftOut)));
+            QCOMPARE(text.size() - 2 - cutTextNote(leftOut).size() + leftOut, full.size() + answerBytes);
+        } else {
+            QVERIFY(text.startsWith(full + QStringLiteral("Error: ")));
+            QCOMPARE(text.size(), full.size() + answerBytes);
+        }
+        // A slow answer leaves the window time to repaint, as it must.
+        if (standin.contains(QStringLiteral("--answer-slowly")))
+            QVERIFY2(paints.paints >= 3, qPrintable(QString::number(paints.paints)));
         QVERIFY(!upload->isVisible());
     } else {
         // Nothing is sent; the window stays for another try.
-        const QString expected =
-            file == u"unreadable" ? QDir::toNativeSeparators(path) : delimiterInPartText(QStringLiteral("file"));
-        QVERIFY2(boxes.last().text.contains(expected), qPrintable(boxes.last().text));
+        QVERIFY2(boxes.last().text.contains(delimiterInPartText(QStringLiteral("file"))),
+                 qPrintable(boxes.last().text));
         QVERIFY(upload->isVisible());
     }
     QVERIFY(upload->Command1()->isEnabled());

@@ -1,10 +1,12 @@
 #include "CodePage.h"
+#include "SmallDisk.h"
 #include "TransactionFile.h"
 #include "TransactionImport.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
@@ -384,7 +386,8 @@ void TestTransactionFile::writeImportWrite()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath(QStringLiteral("t.xml"));
-    const AccountCredentials account{QStringLiteral("J\u00F6rg") + markup, QStringLiteral("k\u00E9y 1") + markup};
+    const AccountCredentials account{QStringLiteral("J\u00F6rg") + markup,
+                                     QStringLiteral("k\u00E9y 1") + markup};
     QList<RecordedStep> steps = fullSteps(count);
     for (RecordedStep& s : steps)
         s.timeout += markup;
@@ -806,6 +809,8 @@ void TestTransactionFile::saveFailureKeepsOldFile_data()
     QTest::newRow("write fails part way") << "size";
     QTest::newRow("target is a folder") << "target-folder";
     QTest::newRow("folder missing") << "missing";
+    QTest::newRow("full disk") << "full";
+    QTest::newRow("read-only mount") << "read-only";
 }
 
 void TestTransactionFile::saveFailureKeepsOldFile()
@@ -835,6 +840,29 @@ void TestTransactionFile::saveFailureKeepsOldFile()
         QVERIFY(limit.active());
         QVERIFY(bytes.size() > 4096);
         saved = saveTransactionFile(path, bytes, &error);
+    } else if (failure == u"full" || failure == u"read-only") {
+        // The old file stands on a small disk of its own, which is then filled
+        // or made read-only.
+        const QString mountPoint = dir.filePath(QStringLiteral("disk"));
+        SmallDisk disk(mountPoint, 64);
+        if (!disk.mounted())
+            QSKIP("mounting a small disk needs root");
+        path = mountPoint + QStringLiteral("/t.xml");
+        QVERIFY(writeFile(path, old));
+        if (failure == u"full")
+            disk.fill();
+        else
+            QCOMPARE(QProcess::execute(QStringLiteral("mount"),
+                                       {QStringLiteral("-o"), QStringLiteral("remount,ro"), mountPoint}),
+                     0);
+        saved = saveTransactionFile(path, transactionFileBytes(fullSteps(2), {}), &error);
+        QVERIFY(!saved);
+        QVERIFY2(error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
+        QCOMPARE(readFile(path), old);
+        QCOMPARE(
+            QDir(mountPoint).entryList(QDir::Files | QDir::Hidden),
+            (QStringList{QStringLiteral("filler"), QStringLiteral("t.xml")}).mid(failure == u"full" ? 0 : 1));
+        return;
     } else if (failure == u"target-folder") {
         path = folder;
         saved = saveTransactionFile(path, bytes, &error);
