@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QIODevice>
 
 namespace {
 
@@ -20,10 +21,28 @@ QDataStream& operator<<(QDataStream& out, const RecordedStep& s)
                << s.httpuser << s.httppass << s.label;
 }
 
+// Reads one text, refusing a length the rest of the copy cannot hold: a damaged
+// length must not make the reader allocate for text that is not there.
+QDataStream& readText(QDataStream& in, QString& text)
+{
+    const QByteArray head = in.device()->peek(4);
+    if (head.size() == 4) {
+        const quint32 bytes = (quint32(quint8(head[0])) << 24) | (quint32(quint8(head[1])) << 16) |
+                              (quint32(quint8(head[2])) << 8) | quint32(quint8(head[3]));
+        if (bytes != 0xffffffffu && bytes > quint64(in.device()->bytesAvailable() - 4)) {
+            in.setStatus(QDataStream::ReadCorruptData);
+            return in;
+        }
+    }
+    return in >> text;
+}
+
 QDataStream& operator>>(QDataStream& in, RecordedStep& s)
 {
-    return in >> s.url >> s.postdata >> s.keywords >> s.errors >> s.timeout >> s.ping >> s.cookies >>
-           s.httpuser >> s.httppass >> s.label;
+    for (QString* text : {&s.url, &s.postdata, &s.keywords, &s.errors, &s.timeout, &s.ping, &s.cookies,
+                          &s.httpuser, &s.httppass, &s.label})
+        readText(in, *text);
+    return in;
 }
 
 } // namespace
