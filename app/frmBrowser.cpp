@@ -435,6 +435,11 @@ void frmBrowser::NavigateComplete2()
     const QString typing = edit->text();
     const int cursor = edit->cursorPosition();
 
+    // The typing limit must not cut an address the browser reached: the box
+    // would then request and record the cut one.
+    if (address.size() > edit->maxLength())
+        edit->setMaxLength(int(address.size()));
+
     addressUpdating = true;
     const int found = m_cboAddress->findText(address, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (found >= 0)

@@ -12,6 +12,7 @@
 #include <QShortcut>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -105,7 +106,7 @@ AccountCredentials ServiceWindows::currentAccount()
 {
     if (!m_frmUpload) {
         track(m_frmUpload, new ::frmUpload(*this, m_mainWindow));
-        m_frmUpload->Form_Load();
+        m_signInLoadError = m_frmUpload->Form_Load();
     }
     return *m_frmUpload;
 }
@@ -114,6 +115,11 @@ AccountCredentials ServiceWindows::currentAccount()
 {
     ::frmUpload& window = loadedSignIn();
     bringUp(&window, m_mainWindow);
+    // A credentials file that could not be read or created is told when the window shows.
+    if (!m_signInLoadError.isEmpty()) {
+        const QString error = std::exchange(m_signInLoadError, QString());
+        showMessageBox(&window, QMessageBox::Warning, applicationTitle(), error);
+    }
     return window;
 }
 
@@ -128,8 +134,13 @@ bool ServiceWindows::writeTransactionFile(const AccountCredentials& account, QSt
 
 void ServiceWindows::signedIn(const AccountCredentials& account)
 {
-    const bool loaded = m_frmfileUpload;
-    if (!loaded)
+    // A window that stayed loaded after an upload keeps its list and mode for
+    // the same account; another account's list and choice must not show.
+    const bool loaded = m_frmfileUpload && m_frmfileUpload->sUsername == account.username &&
+                        m_frmfileUpload->sKey == account.key;
+    if (m_frmfileUpload && !loaded)
+        m_frmfileUpload->close();
+    if (!m_frmfileUpload)
         track(m_frmfileUpload, new ::frmfileUpload(*this, m_mainWindow));
     m_frmfileUpload->sUsername = account.username;
     m_frmfileUpload->sKey = account.key;
@@ -138,8 +149,6 @@ void ServiceWindows::signedIn(const AccountCredentials& account)
     if (m_frmUpload)
         m_frmUpload->close();
 
-    // A window that stayed loaded after an upload shows its previous list and
-    // mode; only a new one asks for the list.
     if (!loaded)
         m_frmfileUpload->Form_Load();
     if (m_frmfileUpload && !m_cancel)

@@ -66,6 +66,7 @@ private:
 
     const StepStore& m_store;
     QByteArray m_transactionBytes;
+    QString m_signInLoadError; // told when the sign-in window next shows
     QPointer<QWidget> m_mainWindow;
     QPointer<::frmUpload> m_frmUpload;
     QPointer<::frmfileUpload> m_frmfileUpload;

@@ -76,11 +76,13 @@ frmUpload::frmUpload(ServiceWindows& owner, QWidget* parent) : QWidget(parent, Q
     connect(m_Command2, &QPushButton::clicked, this, &frmUpload::Command2_Click);
 }
 
-void frmUpload::Form_Load()
+QString frmUpload::Form_Load()
 {
     // A credentials file that cannot be read leaves the fields empty; the
-    // sign-in reports the file when it tries to write it.
-    LoadINIVariables();
+    // reason goes to whoever shows the window.
+    QString error;
+    LoadINIVariables(&error);
+    return error;
 }
 
 bool frmUpload::LoadINIVariables(QString* error)

@@ -21,8 +21,8 @@ public:
 
     frmUpload(ServiceWindows& owner, QWidget* parent);
 
-    // The load step: fills the fields from recorder.ini.
-    void Form_Load();
+    // The load step: fills the fields from recorder.ini; why it could not, or nothing.
+    QString Form_Load();
 
     // recorder.ini and the fields. Each returns false with a sentence naming the
     // file and the reason when the file cannot be used.

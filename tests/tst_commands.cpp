@@ -48,6 +48,7 @@ private slots:
     void captionsShowWhole();
     void addressBox_data();
     void addressBox();
+    void longAddressRoundTrip();
     void skipRemovesTheLastStep_data();
     void skipRemovesTheLastStep();
     void stepBack_data();
@@ -125,6 +126,27 @@ void TestCommands::addressBox()
     QVERIFY(userinput::key(Qt::Key_Return));
     QTRY_COMPARE_WITH_TIMEOUT(requestsOf(first), 2, 15000);
     QTRY_COMPARE(s.main->brwWebBrowser()->LocationURL(), first);
+}
+
+// An address of more than the box's typing limit, reached by a link, is shown,
+// recorded and requested again by Enter whole.
+void TestCommands::longAddressRoundTrip()
+{
+    Session s(*m_site);
+    QVERIFY(s.open(s.site.url(QStringLiteral("/long-link.html"))));
+    const QString address = s.site.url(QStringLiteral("/echo/long?x=") + QString(3000, u'A'));
+    m_site->clear();
+    QVERIFY(click(s.main->brwWebBrowser(), QStringLiteral("#long")));
+    QTRY_COMPARE_WITH_TIMEOUT(s.main->brwWebBrowser()->LocationURL(), address, 15000);
+    QTRY_COMPARE(s.main->cboAddress()->currentText(), address);
+    QTRY_COMPARE(s.count(), 2);
+    QCOMPARE(s.editor().store().at(1).url, address);
+    QVERIFY(userinput::click(s.main->cboAddress()->lineEdit()));
+    QVERIFY(userinput::key(Qt::Key_Return));
+    QTRY_COMPARE_WITH_TIMEOUT(m_site->navigations().size(), 2, 15000);
+    for (const LoggedRequest& r : m_site->navigations())
+        QCOMPARE(s.site.url(QString::fromLatin1(r.target)), address);
+    QCOMPARE(s.count(), 2); // the same address again is no new step
 }
 
 void TestCommands::skipRemovesTheLastStep_data()

@@ -172,6 +172,8 @@ private slots:
     void signInRefusals_data();
     void signInRefusals();
     void signInStopsWhenTheFileCannotBeWritten();
+    void signInTellsAnUnreadableCredentialsFile();
+    void anotherAccountGetsItsOwnList();
     void refusedListBringsSignInBack();
     void unreachableService();
     void problemReport();
@@ -209,7 +211,9 @@ void TestServiceWindows::startStandin()
     writeAll(accounts, "# test accounts\n"
                        "account jdoe s3cret\n"
                        "transaction 7 Checkout\n"
-                       "transaction 12 Login\n");
+                       "transaction 12 Login\n"
+                       "account ann k3y\n"
+                       "transaction 31 Basket\n");
     m_standin.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_standin.start(QStringLiteral(TALLYRO_STANDIN_SERVICE),
                     {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--accounts"), accounts,
@@ -626,6 +630,47 @@ void TestServiceWindows::signInRefusals()
     QCOMPARE(boxes.last().text, QStringLiteral("No steps recorded yet."));
     QCOMPARE(boxes.last().icon, QMessageBox::Information);
     QCOMPARE(m_windows->frmUpload(), nullptr);
+}
+
+// The upload window stays loaded after an upload; a sign-in with another
+// account shows that account's list with nothing chosen.
+void TestServiceWindows::anotherAccountGetsItsOwnList()
+{
+    MessageBoxCatcher boxes;
+    signIn(*m_windows, QStringLiteral("jdoe"), QStringLiteral("s3cret"), false);
+    frmfileUpload* upload = m_windows->frmfileUpload();
+    QVERIFY(upload);
+    const int login = upload->Trans()->findText(QStringLiteral("Login"));
+    QVERIFY(login >= 0);
+    click(upload->Option1(2));
+    upload->Trans()->setCurrentIndex(login);
+    click(upload->Command1());
+    QCOMPARE(boxes.count(), 1);
+    QVERIFY(!upload->isVisible());
+
+    signIn(*m_windows, QStringLiteral("ann"), QStringLiteral("k3y"), false);
+    upload = m_windows->frmfileUpload();
+    QVERIFY(upload && upload->isVisible());
+    QCOMPARE(upload->Trans()->count(), 1);
+    QCOMPARE(upload->Trans()->itemText(0), QStringLiteral("Basket"));
+    QCOMPARE(upload->Trans()->currentIndex(), -1);
+    QVERIFY(upload->Option1(0)->isChecked());
+    QCOMPARE(boxes.count(), 1);
+}
+
+void TestServiceWindows::signInTellsAnUnreadableCredentialsFile()
+{
+    // A folder in the file's place can be neither read nor created.
+    QVERIFY(QDir(programFolder()).mkdir(QStringLiteral("recorder.ini")));
+    MessageBoxCatcher boxes;
+    m_windows->lblUpload_Click();
+    QTRY_COMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().icon, QMessageBox::Warning);
+    QVERIFY2(
+        boxes.last().text.contains(QDir::toNativeSeparators(programFile(QStringLiteral("recorder.ini")))),
+        qPrintable(boxes.last().text));
+    QVERIFY(m_windows->frmUpload() && m_windows->frmUpload()->isVisible());
+    QVERIFY(m_windows->frmUpload()->txtUsername()->text().isEmpty());
 }
 
 void TestServiceWindows::signInStopsWhenTheFileCannotBeWritten()
