@@ -58,8 +58,12 @@
         return group;
     }
 
+    // Only events the browser itself fires count: a page can dispatch its own
+    // submit and formdata events, which submit nothing.
     let lastSubmit = null; // { form, submitter } of the submit event of this task
     window.addEventListener('submit', function (e) {
+        if (!e.isTrusted)
+            return;
         lastSubmit = { form: e.target, submitter: e.submitter || null };
         setTimeout(function () { lastSubmit = null; }, 0);
     }, true);
@@ -105,7 +109,7 @@
     function onFormData(phase) {
         return function (e) {
             const form = e.target;
-            if (!(form instanceof HTMLFormElement))
+            if (!e.isTrusted || !(form instanceof HTMLFormElement))
                 return;
             if (!e.__tallyroId)
                 Object.defineProperty(e, '__tallyroId', { value: ++eventSeq });
