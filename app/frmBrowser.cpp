@@ -461,10 +461,12 @@ void frmBrowser::DocumentComplete(const QString& url)
     m_StatusBar->setText(m_recorder.statusText);
     frmControlPanel& editor = m_recorder.editor();
     const bool recordedPage = m_chkSave->isChecked() && url != blankPage;
-    if (recordedPage && !backStepPending) {
+    // The page's title labels the step it belongs to, the last one, also when
+    // Step back reached it (the editor may show another step then).
+    if (recordedPage && editor.store().count() > 0)
         editor.selectLine(editor.store().count() - 1);
+    if (recordedPage && !backStepPending)
         showEditor();
-    }
     if (recordedPage) {
         editor.txtLabel()->setText(browserlayout::labelForTitle(m_browser->LocationName()));
         editor.recordedItems_Click();

@@ -205,6 +205,9 @@ void TestCommands::stepBack()
         // The page reached is a step already: nothing new, and the editor stays hidden.
         QCOMPARE(s.count(), left);
         QVERIFY(!s.editor().isVisible());
+        // Every step keeps its own page's title as its label.
+        for (int i = 0; i < left; ++i)
+            QCOMPARE(s.editor().store().at(i).label, QStringLiteral("Echo /echo/page%1").arg(i));
     } else {
         QTest::qWait(500); // nothing is to happen
         QCOMPARE(s.main->brwWebBrowser()->LocationURL(), before);
