@@ -119,6 +119,7 @@ struct WebBrowser::Private
 
     WebBrowser* q;
     Origin origin;
+    bool startPageSkipped = false; // a new window's start-up request for the blank page
     RecorderPage* page = nullptr;
     QWebEngineView* view = nullptr;
     QStackedLayout* stack = nullptr;
@@ -315,8 +316,12 @@ void WebBrowser::Navigate(const QString& url)
         // The engine reports no navigation to the blank page: raise it here.
         bool cancel = false;
         emit BeforeNavigate2(url, {}, &cancel);
-        // A new window's page receives its content from the engine.
-        if (cancel || d->origin == Origin::NewWindow)
+        // A new window's first page is what its opener asked for, which the engine
+        // delivers: its start-up request for the blank page is not loaded. Later
+        // ones (Reset) are.
+        const bool startUp = d->origin == Origin::NewWindow && !d->startPageSkipped;
+        d->startPageSkipped = true;
+        if (cancel || startUp)
             return;
         d->page->load(QUrl(blankPage));
         return;

@@ -54,6 +54,7 @@ private slots:
     void stepBack_data();
     void stepBack();
     void resetClearsAndRecordsAgain();
+    void resetInAPopup();
     void duplicatesSwitch();
     void servicePages();
     void playWithoutSteps();
@@ -224,6 +225,25 @@ void TestCommands::resetClearsAndRecordsAgain()
     QCOMPARE(s.count(), 0);
     QVERIFY(s.main->chkSave()->isChecked());
     QTRY_COMPARE(s.main->brwWebBrowser()->LocationURL(), QStringLiteral("about:blank"));
+    QCOMPARE(s.count(), 0);
+}
+
+// Reset chosen in a popup's Recorder menu clears the steps and takes the popup
+// to the blank page too.
+void TestCommands::resetInAPopup()
+{
+    Session s(*m_site);
+    QVERIFY(s.open(s.site.url(QStringLiteral("/window-open.html"))));
+    QVERIFY(click(s.main->brwWebBrowser(), QStringLiteral("#open")));
+    QTRY_COMPARE_WITH_TIMEOUT(s.popups().size(), 1, 15000);
+    frmBrowser* popup = s.popups().first();
+    QVERIFY(s.waitIdle(popup));
+    QTRY_COMPARE_WITH_TIMEOUT(popup->brwWebBrowser()->LocationURL(),
+                              s.site.url(QStringLiteral("/popups/popup.html")), 15000);
+    QVERIFY(s.count() >= 2);
+    QVERIFY(s.choose("mRestart", popup));
+    QTRY_COMPARE(s.count(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(popup->brwWebBrowser()->LocationURL(), QStringLiteral("about:blank"), 15000);
     QCOMPARE(s.count(), 0);
 }
 
