@@ -53,6 +53,22 @@ QString findWindow(const QString& title, int ms = 20000, qint64 pid = 0)
     return found;
 }
 
+// Waits until the window has the keyboard (a click gives it asynchronously).
+void waitForKeyboard(const QString& window)
+{
+    (void)QTest::qWaitFor([&] { return xdo({QStringLiteral("getwindowfocus")}) == window; }, 5000);
+}
+
+// A window that takes the keyboard when it opens (a dialog, a message box):
+// found, and the keyboard arrived there, before anything is typed into it.
+QString dialog(const QString& title, qint64 pid = 0)
+{
+    const QString found = findWindow(title, 20000, pid);
+    if (!found.isEmpty())
+        waitForKeyboard(found);
+    return found;
+}
+
 bool windowGone(const QString& title, int ms = 10000)
 {
     return QTest::qWaitFor([&] { return findWindow(title, 0).isEmpty(); }, ms);
@@ -69,12 +85,6 @@ QRect geometry(const QString& window)
     }
     return {v.value(QStringLiteral("X")), v.value(QStringLiteral("Y")), v.value(QStringLiteral("WIDTH")),
             v.value(QStringLiteral("HEIGHT"))};
-}
-
-// Waits until the window has the keyboard (a click gives it asynchronously).
-void waitForKeyboard(const QString& window)
-{
-    (void)QTest::qWaitFor([&] { return xdo({QStringLiteral("getwindowfocus")}) == window; }, 5000);
 }
 
 // A left click at a point of a window (relative to its top left corner), the
@@ -140,7 +150,7 @@ struct Program
     {
         focusMain();
         keys(QStringLiteral("ctrl+u"));
-        if (window(QStringLiteral("Upload Form")).isEmpty())
+        if (dialog(QStringLiteral("Upload Form"), process.processId()).isEmpty())
             return false;
         type(user);
         keys(QStringLiteral("Tab"));
@@ -157,7 +167,7 @@ struct Program
             return false;
         clickAt(w, 12, 8); // the window's text: it takes the keyboard, "Upload !" keeps the focus
         keys(QStringLiteral("space"));
-        if (window(QStringLiteral("Upload Status")).isEmpty())
+        if (dialog(QStringLiteral("Upload Status"), process.processId()).isEmpty())
             return false;
         keys(QStringLiteral("Return"));
         return windowGone(QStringLiteral("Upload Status"));
@@ -322,6 +332,7 @@ void TestJourney::firstSession()
         QVERIFY(program.shows(QStringLiteral("Journey next")));
         clickAt(program.main, 200, 320);
         QVERIFY2(QTest::qWaitFor([&] { return loaded(done); }, 20000), "the form was not posted");
+        QVERIFY(program.shows(QStringLiteral("Received"))); // the page is complete, its step labelled
 
         // The editor lists the three steps.
         QVERIFY(!findWindow(editorTitle).isEmpty());
@@ -363,13 +374,13 @@ void TestJourney::firstSession()
         // Ctrl+S, a file name typed into the dialog.
         program.focusMain();
         keys(QStringLiteral("ctrl+s"));
-        QVERIFY(!findWindow(QStringLiteral("File Save")).isEmpty());
+        QVERIFY(!dialog(QStringLiteral("File Save")).isEmpty());
         type(work.filePath(QStringLiteral("journey.xml")));
         keys(QStringLiteral("Return"));
         QVERIFY2(QTest::qWaitFor([&] { return QFile::exists(work.filePath(QStringLiteral("journey.xml"))); },
-                                 10000),
+                                 20000),
                  "Save as wrote no file");
-        QVERIFY(!findWindow(QStringLiteral("File Save")).isEmpty()); // "File saved successfully"
+        QVERIFY(!dialog(QStringLiteral("File Save")).isEmpty()); // "File saved successfully"
         keys(QStringLiteral("Return"));
         QVERIFY(windowGone(QStringLiteral("File Save")));
         QVERIFY(program.exitByMenu());
@@ -398,7 +409,7 @@ void TestJourney::firstSession()
         QVERIFY(program.start(dataHome, serviceHost));
         program.focusMain();
         keys(QStringLiteral("ctrl+o"));
-        QVERIFY(!findWindow(QStringLiteral("File Open")).isEmpty());
+        QVERIFY(!dialog(QStringLiteral("File Open")).isEmpty());
         type(work.filePath(QStringLiteral("journey.xml")));
         keys(QStringLiteral("Return"));
         const QString editor = findWindow(editorTitle);
