@@ -5,6 +5,7 @@
 // bytes, are the checks; the clipboard (Ctrl+C in the step list) shows what the
 // step editor lists.
 #include "RecordedStep.h"
+#include "Standin.h"
 #include "TestSite.h"
 #include "TransactionFile.h"
 
@@ -260,19 +261,9 @@ void TestJourney::initTestCase()
     QVERIFY(accounts.open(QIODevice::WriteOnly));
     accounts.write("account jdoe s3cret\ntransaction 12 Login\n");
     accounts.close();
-    m_standin.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_standin.start(QStringLiteral(TALLYRO_STANDIN_SERVICE),
-                    {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--accounts"),
-                     accounts.fileName(), QStringLiteral("--store"),
-                     m_work.filePath(QStringLiteral("received"))});
-    QVERIFY(m_standin.waitForStarted(5000));
-    QByteArray line;
-    for (int i = 0; i < 50 && !line.endsWith('\n'); ++i) {
-        m_standin.waitForReadyRead(200);
-        line += m_standin.readLine();
-    }
-    QVERIFY2(line.startsWith("Listening on "), line.constData());
-    m_serviceHost = QString::fromLatin1(line.mid(13).trimmed());
+    m_serviceHost = QString::fromLatin1(
+        startStandin(m_standin, accounts.fileName(), m_work.filePath(QStringLiteral("received"))));
+    QVERIFY(!m_serviceHost.isEmpty());
 }
 
 void TestJourney::cleanupTestCase()

@@ -1,3 +1,4 @@
+#include "BoxGeometry.h"
 #include "BusyWait.h"
 #include "MessageBoxCatcher.h"
 #include "ServiceExchange.h"
@@ -263,42 +264,6 @@ private:
     bool m_complete = false;
     bool m_stopping = false;
     bool m_done = false;
-};
-
-// Records each message box as it closes: its frame, the available area of its
-// screen and its OK button. (At that moment its geometry is final; the box is
-// already hidden, so the button's visibility is taken within the box.)
-class BoxGeometry : public QObject
-{
-public:
-    struct Seen
-    {
-        QString text;
-        QRect frame;
-        QRect available;
-        QRect okButton; // in screen coordinates
-        bool okShown = false;
-    };
-
-    BoxGeometry() { QCoreApplication::instance()->installEventFilter(this); }
-    ~BoxGeometry() override { QCoreApplication::instance()->removeEventFilter(this); }
-
-    QList<Seen> seen;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        auto* box = qobject_cast<QMessageBox*>(watched);
-        if (box && event->type() == QEvent::Hide) {
-            Seen shown{box->text(), box->frameGeometry(), box->screen()->availableGeometry(), {}, false};
-            if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
-                shown.okShown = ok->isVisibleTo(box);
-                shown.okButton = QRect(ok->mapToGlobal(QPoint(0, 0)), ok->size());
-            }
-            seen.append(shown);
-        }
-        return QObject::eventFilter(watched, event);
-    }
 };
 
 // A request split into its request line, header lines (sorted) and body.

@@ -1,3 +1,4 @@
+#include "BoxGeometry.h"
 #include "BusyWait.h"
 #include "LayoutCheck.h"
 #include "MessageBoxCatcher.h"
@@ -5,6 +6,7 @@
 #include "ServiceExchange.h"
 #include "ServiceRules.h"
 #include "ServiceWindows.h"
+#include "Standin.h"
 #include "StepStore.h"
 #include "TransactionFile.h"
 #include "UserInput.h"
@@ -67,61 +69,6 @@ void typeInto(QLineEdit* edit, const QString& text)
         userinput::key(Qt::Key_Delete);
     QVERIFY(userinput::type(text));
 }
-
-// Starts another stand-in with the accounts file in folder and extra options;
-// gives its host and port, or nothing.
-QByteArray startStandinWith(QProcess& process, const QString& folder, const QStringList& options)
-{
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(QStringLiteral(TALLYRO_STANDIN_SERVICE),
-                  QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--accounts"),
-                              folder + QStringLiteral("/accounts.txt"), QStringLiteral("--store"),
-                              folder + QStringLiteral("/store-other")} +
-                      options);
-    if (!process.waitForStarted(5000))
-        return {};
-    QByteArray line;
-    for (int i = 0; i < 50 && !line.endsWith('\n'); ++i) {
-        process.waitForReadyRead(200);
-        line += process.readLine();
-    }
-    return line.startsWith("Listening on ") ? line.mid(13).trimmed() : QByteArray();
-}
-
-// Records each message box as it closes: its frame, the available area of its
-// screen and its OK button. (At that moment its geometry is final; the box is
-// already hidden, so the button's visibility is taken within the box.)
-class BoxGeometry : public QObject
-{
-public:
-    struct Seen
-    {
-        QRect frame;
-        QRect available;
-        QRect okButton; // in screen coordinates
-        bool okShown = false;
-    };
-
-    BoxGeometry() { QCoreApplication::instance()->installEventFilter(this); }
-    ~BoxGeometry() override { QCoreApplication::instance()->removeEventFilter(this); }
-
-    QList<Seen> seen;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        auto* box = qobject_cast<QMessageBox*>(watched);
-        if (box && event->type() == QEvent::Hide) {
-            Seen shown{box->frameGeometry(), box->screen()->availableGeometry(), {}, false};
-            if (QAbstractButton* ok = box->button(QMessageBox::Ok)) {
-                shown.okShown = ok->isVisibleTo(box);
-                shown.okButton = QRect(ok->mapToGlobal(QPoint(0, 0)), ok->size());
-            }
-            seen.append(shown);
-        }
-        return QObject::eventFilter(watched, event);
-    }
-};
 
 // Counts a widget's paint events while the busy cursor shows, that is while an
 // exchange runs (a message box sets the normal cursor over it).
@@ -214,18 +161,8 @@ void TestServiceWindows::startStandin()
                        "transaction 12 Login\n"
                        "account ann k3y\n"
                        "transaction 31 Basket\n");
-    m_standin.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_standin.start(QStringLiteral(TALLYRO_STANDIN_SERVICE),
-                    {QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--accounts"), accounts,
-                     QStringLiteral("--store"), m_service.filePath(QStringLiteral("store"))});
-    QVERIFY(m_standin.waitForStarted(5000));
-    QByteArray line;
-    for (int i = 0; i < 50 && !line.endsWith('\n'); ++i) {
-        m_standin.waitForReadyRead(200);
-        line += m_standin.readLine();
-    }
-    QVERIFY2(line.startsWith("Listening on "), line.constData());
-    m_host = line.mid(13).trimmed();
+    m_host = ::startStandin(m_standin, accounts, m_service.filePath(QStringLiteral("store")));
+    QVERIFY(!m_host.isEmpty());
 }
 
 void TestServiceWindows::cleanupTestCase()
@@ -500,7 +437,8 @@ void TestServiceWindows::uploadOutcomes()
     // The upload goes to a stand-in that answers as the row asks.
     QProcess answering;
     if (!standin.isEmpty()) {
-        const QByteArray host = startStandinWith(answering, m_service.path(), standin);
+        const QByteArray host = ::startStandin(answering, m_service.filePath(QStringLiteral("accounts.txt")),
+                                               m_service.filePath(QStringLiteral("store-other")), standin);
         QVERIFY(!host.isEmpty());
         qputenv("TALLYRO_SERVICE_HOST", host);
     }
