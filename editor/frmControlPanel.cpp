@@ -391,28 +391,6 @@ void frmControlPanel::showSelectedUrl()
     copySelectedUrl();
 }
 
-namespace {
-
-// The characters that run a command; a key that runs one is consumed, so the
-// control does not also act on it (Ctrl+U would delete the line, Ctrl+Z undo).
-bool runsCommand(int charCode)
-{
-    switch (charCode) {
-    case 13:
-    case 27:
-    case 26:
-    case 14:
-    case 16:
-    case 23:
-    case 21:
-        return true;
-    default:
-        return false;
-    }
-}
-
-} // namespace
-
 bool frmControlPanel::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_recordedItems->viewport() && event->type() == QEvent::MouseButtonPress)
@@ -433,10 +411,9 @@ bool frmControlPanel::eventFilter(QObject* watched, QEvent* event)
         }
     }
     const int code = charCodeOf(key->key(), key->modifiers(), key->text());
-    if (!runsCommand(code))
-        return false; // the control handles the key as usual
-    dispatchShortcut(code);
-    return true;
+    // A key that runs a command is consumed, so the control does not also act on
+    // it (Ctrl+U would delete the line, Ctrl+Z undo); any other key is the control's.
+    return dispatchShortcut(code);
 }
 
 void frmControlPanel::keyPressEvent(QKeyEvent* event)
@@ -444,10 +421,8 @@ void frmControlPanel::keyPressEvent(QKeyEvent* event)
     // Keys of controls that do not forward (the button) and of the window itself;
     // a forwarding control's command keys were consumed where they arrived.
     const int code = charCodeOf(event->key(), event->modifiers(), event->text());
-    if (runsCommand(code)) {
-        dispatchShortcut(code);
+    if (dispatchShortcut(code))
         return;
-    }
     QWidget::keyPressEvent(event);
 }
 

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QIODevice>
+#include <QtEndian>
 
 namespace {
 
@@ -27,8 +28,7 @@ QDataStream& readText(QDataStream& in, QString& text)
 {
     const QByteArray head = in.device()->peek(4);
     if (head.size() == 4) {
-        const quint32 bytes = (quint32(quint8(head[0])) << 24) | (quint32(quint8(head[1])) << 16) |
-                              (quint32(quint8(head[2])) << 8) | quint32(quint8(head[3]));
+        const quint32 bytes = qFromBigEndian<quint32>(head.constData());
         if (bytes != 0xffffffffu && bytes > quint64(in.device()->bytesAvailable() - 4)) {
             in.setStatus(QDataStream::ReadCorruptData);
             return in;
