@@ -112,12 +112,12 @@ std::optional<NavigationTracker::Started> NavigationTracker::intercepted(const Q
         if (form.mainFrame != mainFrame || key(form.url) != k)
             continue;
         if (method != "POST") {
-            const Started started{form.url, {}};
+            const Started started{form.url, {}, form.mainFrame};
             m_forms.removeAt(i);
             return started;
         }
         if (auto body = m_captures.takePost(form.url, now)) {
-            const Started started{form.url, *body};
+            const Started started{form.url, *body, form.mainFrame};
             m_forms.removeAt(i);
             return started;
         }
@@ -151,7 +151,7 @@ QList<NavigationTracker::Started> NavigationTracker::committed(const QUrl& url, 
     // A navigation judged a hop of a chain that now commits itself was not a hop.
     for (qsizetype i = m_suspects.size() - 1; i >= 0; --i) {
         if (committedChains.contains(m_suspects.at(i).chainId)) {
-            started.append({m_suspects.at(i).url, {}});
+            started.append({m_suspects.at(i).url, {}, m_suspects.at(i).mainFrame});
             m_suspects.removeAt(i);
         }
     }
@@ -164,11 +164,11 @@ QList<NavigationTracker::Started> NavigationTracker::poll(qint64 now, bool force
     for (qsizetype i = 0; i < m_forms.size();) {
         PendingForm& form = m_forms[i];
         if (auto body = m_captures.takePost(form.url, now)) {
-            started.append({form.url, *body});
+            started.append({form.url, *body, form.mainFrame});
             m_forms.removeAt(i);
         } else if (force || now >= form.deadline) {
             // No body reported: record the address alone rather than lose the step.
-            started.append({form.url, {}});
+            started.append({form.url, {}, form.mainFrame});
             m_forms.removeAt(i);
         } else {
             ++i;
@@ -183,7 +183,7 @@ QList<NavigationTracker::Started> NavigationTracker::poll(qint64 now, bool force
         m_redirects.removeAt(i);
         const QString k = key(p.url);
         if (takeAnnouncement(k)) {
-            started.append({p.url, {}});
+            started.append({p.url, {}, p.mainFrame});
             continue;
         }
         const auto recent = [&](const Request& r) { return r.time >= p.requested - 2000; };
@@ -198,10 +198,10 @@ QList<NavigationTracker::Started> NavigationTracker::poll(qint64 now, bool force
                    r.time <= p.requested;
         });
         if (chain != m_requests.crend()) {
-            m_suspects.append({p.url, chain->id});
+            m_suspects.append({p.url, chain->id, p.mainFrame});
             continue;
         }
-        started.append({p.url, {}});
+        started.append({p.url, {}, p.mainFrame});
     }
     return started;
 }

@@ -62,6 +62,7 @@ public:
     {
         QUrl url;
         QByteArray body;
+        bool mainFrame = true;
     };
 
     // How long a server-redirect-typed navigation waits for the facts that classify it.
@@ -115,6 +116,7 @@ private:
     {
         QUrl url;
         int chainId;
+        bool mainFrame;
     };
 
     void expire(qint64 now);

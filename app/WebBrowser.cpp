@@ -1,10 +1,12 @@
 #include "WebBrowser.h"
 
+#include "FormBody.h"
 #include "NavigationTracker.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
@@ -13,6 +15,7 @@
 #include <QTimer>
 #include <QUuid>
 #include <QWebChannel>
+#include <QWebEngineHistory>
 #include <QWebEngineHttpRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -21,6 +24,9 @@
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
+
+#include <algorithm>
+#include <optional>
 
 #include <unistd.h>
 
@@ -97,6 +103,20 @@ NavigationTracker::Type trackerType(QWebEngineUrlRequestInfo::NavigationType typ
     return NavigationTracker::Type::Other;
 }
 
+// The body a reported form submission sends.
+QByteArray formBody(const QJsonObject& m)
+{
+    QList<formbody::Entry> entries;
+    const QJsonArray list =
+        QJsonDocument::fromJson(m.value(QStringLiteral("entries")).toString().toUtf8()).array();
+    for (const QJsonValue& entry : list) {
+        const QJsonArray pair = entry.toArray();
+        entries.append({pair.at(0).toString(), pair.at(1).toString()});
+    }
+    return formbody::encode(entries, m.value(QStringLiteral("enctype")).toString(),
+                            m.value(QStringLiteral("charset")).toString());
+}
+
 // The object the page script calls through the page's channel.
 class CaptureSink : public QObject
 {
@@ -128,6 +148,17 @@ struct WebBrowser::Private
     QTimer flushTimer;
     QTimer pollTimer;
     bool loading = false;
+    bool mainCommitted = false; // the main frame's current load committed its document
+    bool loadSucceeded = true;
+
+    // Sub-frame documents on their way (address key, when requested): the
+    // window is busy while any frame loads.
+    QList<QPair<QString, qint64>> frameLoads;
+
+    // What started each history entry (by its index), so that a return to the
+    // entry carries the body that created it.
+    std::optional<NavigationTracker::Started> lastMainStarted;
+    QHash<int, NavigationTracker::Started> historyStarts;
 
     // A POST the program itself loads (replay): its body for the event.
     QString programPostKey;
@@ -145,13 +176,17 @@ struct WebBrowser::Private
 
     void queue(const QList<NavigationTracker::Started>& started);
     void flush();
-    void raiseBeforeNavigate(const QUrl& url, const QByteArray& body);
+    void raiseBeforeNavigate(const NavigationTracker::Started& started);
+    std::optional<NavigationTracker::Started> historyStart(const QUrl& url) const;
+    void mainDocumentCommitted(const QUrl& url);
+    void frameLoaded(const QUrl& url);
+    bool framesLoading();
     void schedulePoll();
     void handleScriptMessage(const QString& text);
     void navigationRequested(const QUrl& url, QWebEnginePage::NavigationType type, bool isMainFrame);
     void requestIntercepted(QWebEngineUrlRequestInfo& info);
     void urlChanged(const QUrl& url);
-    void loadFinished();
+    void loadFinished(bool ok);
     void adopt(const QUrl& opener);
     void reloadBlankFromSnapshot();
     void showPage();
@@ -279,8 +314,11 @@ WebBrowser::WebBrowser(QWebEngineProfile* profile, Origin origin, QWidget* paren
             d->reloadBlankFromSnapshot();
     });
 
-    connect(d->page, &QWebEnginePage::loadStarted, this, [this] { d->loading = true; });
-    connect(d->page, &QWebEnginePage::loadFinished, this, [this] { d->loadFinished(); });
+    connect(d->page, &QWebEnginePage::loadStarted, this, [this] {
+        d->loading = true;
+        d->mainCommitted = false;
+    });
+    connect(d->page, &QWebEnginePage::loadFinished, this, [this](bool ok) { d->loadFinished(ok); });
     connect(d->page, &QWebEnginePage::urlChanged, this, [this](const QUrl& url) { d->urlChanged(url); });
     connect(d->page, &QWebEnginePage::windowCloseRequested, this, [this] {
         // Outside the engine's callback: the handler may show a message box.
@@ -294,6 +332,7 @@ WebBrowser::WebBrowser(QWebEngineProfile* profile, Origin origin, QWidget* paren
                 if (status == QWebEnginePage::NormalTerminationStatus)
                     return;
                 d->loading = false;
+                d->frameLoads.clear();
                 const QString reason = status == QWebEnginePage::KilledTerminationStatus
                                            ? QStringLiteral("killed")
                                            : QStringLiteral("crashed (exit code %1)").arg(exitCode);
@@ -361,7 +400,7 @@ void WebBrowser::Stop()
 
 bool WebBrowser::Busy() const
 {
-    return d->loading;
+    return d->loading || d->framesLoading();
 }
 
 QString WebBrowser::LocationURL() const
@@ -372,6 +411,11 @@ QString WebBrowser::LocationURL() const
 QString WebBrowser::LocationName() const
 {
     return d->page->title();
+}
+
+bool WebBrowser::loadSucceeded() const
+{
+    return d->loadSucceeded;
 }
 
 bool WebBrowser::isPageShown() const
@@ -399,17 +443,17 @@ void WebBrowser::Private::queue(const QList<NavigationTracker::Started>& started
 
 void WebBrowser::Private::flush()
 {
-    while (!outbox.isEmpty()) {
-        const NavigationTracker::Started next = outbox.takeFirst();
-        raiseBeforeNavigate(next.url, next.body);
-    }
+    while (!outbox.isEmpty())
+        raiseBeforeNavigate(outbox.takeFirst());
 }
 
-void WebBrowser::Private::raiseBeforeNavigate(const QUrl& url, const QByteArray& body)
+void WebBrowser::Private::raiseBeforeNavigate(const NavigationTracker::Started& started)
 {
     bool cancel = false;
-    qCDebug(lcBrowser) << "navigation started:" << url << body.left(100);
-    emit q->BeforeNavigate2(url.toString(QUrl::FullyEncoded), body, &cancel);
+    qCDebug(lcBrowser) << "navigation started:" << started.url << started.body.left(100);
+    if (started.mainFrame)
+        lastMainStarted = started;
+    emit q->BeforeNavigate2(started.url.toString(QUrl::FullyEncoded), started.body, &cancel);
     // The engine's navigation is already under way; a cancel stops it.
     if (cancel)
         page->triggerAction(QWebEnginePage::Stop);
@@ -440,11 +484,22 @@ void WebBrowser::Private::navigationRequested(const QUrl& url, QWebEnginePage::N
         const QByteArray body = programPostBody;
         programPostKey.clear();
         programPostBody.clear();
-        queue({{url, body}});
+        queue({{url, body, true}});
         return;
     }
-    if (auto body = tracker.navigationRequested(url, t, isMainFrame, now()))
-        queue({{url, *body}});
+    if (!isMainFrame && url.scheme() != u"about" && url.scheme() != u"data")
+        frameLoads.append({NavigationTracker::key(url), now()});
+    auto body = tracker.navigationRequested(url, t, isMainFrame, now());
+    if (isMainFrame && t == NavigationTracker::Type::BackForward) {
+        // A return to a history entry sends what created the entry: a posted
+        // page comes back as its POST, not as a GET no one made.
+        if (auto start = historyStart(url)) {
+            queue({*start});
+            return;
+        }
+    }
+    if (body)
+        queue({{url, *body, isMainFrame}});
     schedulePoll();
 }
 
@@ -478,7 +533,7 @@ void WebBrowser::Private::handleScriptMessage(const QString& text)
         c.submitted = m.value(QStringLiteral("submitted")).toBool();
         c.method = m.value(QStringLiteral("method")).toString();
         c.action = m.value(QStringLiteral("action")).toString();
-        c.body = m.value(QStringLiteral("body")).toString().toUtf8();
+        c.body = formBody(m);
         c.time = now();
         sharedCaptures().add(c);
         queue(tracker.poll(now()));
@@ -486,9 +541,19 @@ void WebBrowser::Private::handleScriptMessage(const QString& text)
         tracker.announced(url, now());
     } else if (kind == u"doc" && !top) {
         queue(tracker.committed(url, false, now()));
+        flush();
+        emit q->NavigateComplete2();
+    } else if (kind == u"doc" && top && loading && !mainCommitted && url == page->url()) {
+        // A document that kept the address: the engine reports no change of it.
+        mainDocumentCommitted(url);
     } else if (kind == u"load" && !top) {
         flush();
+        frameLoaded(url);
         emit q->DocumentComplete(url.toString(QUrl::FullyEncoded));
+    } else if (kind == u"blank" && top) {
+        // The page asked for the blank page; the engine reports no navigation to
+        // it, so the script held it back and the program decides.
+        QTimer::singleShot(0, q, [this] { q->Navigate(blankPage); });
     }
     schedulePoll();
 }
@@ -497,16 +562,67 @@ void WebBrowser::Private::urlChanged(const QUrl& url)
 {
     if (ownReload)
         return;
+    mainDocumentCommitted(url);
+}
+
+void WebBrowser::Private::mainDocumentCommitted(const QUrl& url)
+{
+    mainCommitted = true;
     queue(tracker.committed(url, true, now()));
     flush();
+    if (lastMainStarted) {
+        historyStarts.insert(page->history()->currentItemIndex(), *lastMainStarted);
+        lastMainStarted.reset();
+    }
     if (origin == Origin::NewWindow && !shown && url.isValid() && url.toString() != blankPage)
         showPage();
     emit q->NavigateComplete2();
 }
 
-void WebBrowser::Private::loadFinished()
+std::optional<NavigationTracker::Started> WebBrowser::Private::historyStart(const QUrl& url) const
+{
+    // The entry of that address nearest to the current one (which the engine
+    // may already have moved to the entry it returns to), back or forward.
+    const QWebEngineHistory* history = page->history();
+    const int current = history->currentItemIndex();
+    const QString wanted = NavigationTracker::key(url);
+    for (int distance = 0; distance < history->count(); ++distance) {
+        for (const int i : {current - distance, current + distance}) {
+            if (i < 0 || i >= history->count() || NavigationTracker::key(history->itemAt(i).url()) != wanted)
+                continue;
+            if (auto it = historyStarts.constFind(i); it != historyStarts.cend())
+                return *it;
+            return std::nullopt;
+        }
+    }
+    return std::nullopt;
+}
+
+void WebBrowser::Private::frameLoaded(const QUrl& url)
+{
+    const QString k = NavigationTracker::key(url);
+    const auto it =
+        std::find_if(frameLoads.begin(), frameLoads.end(), [&](const auto& f) { return f.first == k; });
+    // A frame that was redirected loads under another address: the oldest goes.
+    if (it != frameLoads.end())
+        frameLoads.erase(it);
+    else if (!frameLoads.isEmpty())
+        frameLoads.removeFirst();
+}
+
+bool WebBrowser::Private::framesLoading()
+{
+    // A frame whose load never reports (its document failed) stops counting after a while.
+    const qint64 oldest = now() - 30000;
+    frameLoads.removeIf([oldest](const auto& f) { return f.second < oldest; });
+    return !frameLoads.isEmpty();
+}
+
+void WebBrowser::Private::loadFinished(bool ok)
 {
     loading = false;
+    loadSucceeded = ok;
+    frameLoads.clear(); // the engine's load ends after the frames it loaded
     if (ownReload) {
         ownReload = false;
         showPage();

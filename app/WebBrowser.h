@@ -47,6 +47,9 @@ public:
     bool Busy() const;
     QString LocationURL() const;
     QString LocationName() const;
+    // False when the last load of the window's page failed (the engine shows its
+    // error page, or the server answered with an error status).
+    bool loadSucceeded() const;
     // True once the page is shown in the view (a new window's page waits until
     // showing it is safe).
     bool isPageShown() const;

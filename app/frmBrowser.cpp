@@ -467,7 +467,9 @@ void frmBrowser::DocumentComplete(const QString& url)
         editor.selectLine(editor.store().count() - 1);
     if (recordedPage && !backStepPending)
         showEditor();
-    if (recordedPage) {
+    // A page Step back could not show again (a posted page the engine will not
+    // resend without asking) has no title of its own to give.
+    if (recordedPage && !(backStepPending && !m_browser->loadSucceeded())) {
         editor.txtLabel()->setText(browserlayout::labelForTitle(m_browser->LocationName()));
         editor.recordedItems_Click();
     }

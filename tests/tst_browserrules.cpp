@@ -1,4 +1,5 @@
 #include "BrowserLayout.h"
+#include "FormBody.h"
 #include "NavigationTracker.h"
 
 #include <QTest>
@@ -19,7 +20,53 @@ private slots:
     void navigationSequences_data();
     void navigationSequences();
     void formBodies();
+    void formBodyEncodings_data();
+    void formBodyEncodings();
 };
+
+// The end-to-end corpus compares with what the engine sends; these rows pin the
+// rules it showed (references for characters an encoding lacks, similar
+// characters where the converter has them, the encodings that write UTF-8).
+void TestBrowserRules::formBodyEncodings_data()
+{
+    using Entries = QList<formbody::Entry>;
+    QTest::addColumn<Entries>("entries");
+    QTest::addColumn<QString>("enctype");
+    QTest::addColumn<QString>("encoding");
+    QTest::addColumn<QByteArray>("body");
+    const QString form = QStringLiteral("application/x-www-form-urlencoded");
+    QTest::newRow("UTF-8") << Entries{{"a b*-._~", "café"}} << form << "UTF-8"
+                           << QByteArray("a+b*-._%7E=caf%C3%A9");
+    QTest::newRow("windows-1252, a character it lacks")
+        << Entries{{"v", "café € Ω"}} << form << "windows-1252" << QByteArray("v=caf%E9+%80+%26%23937%3B");
+    QTest::newRow("ISO-8859-1 label writes windows-1252")
+        << Entries{{"v", "€"}} << form << "ISO-8859-1" << QByteArray("v=%80");
+    QTest::newRow("Big5, a similar character")
+        << Entries{{"v", "é漢"}} << form << "Big5" << QByteArray("v=e%BA%7E");
+    QTest::newRow("Shift_JIS yen sign and minus")
+        << Entries{{"v", "\u00A5\u2212"}} << form << "Shift_JIS" << QByteArray("v=%5C%81%7C");
+    QTest::newRow("GB18030 four bytes")
+        << Entries{{"v", "😀"}} << form << "gb18030" << QByteArray("v=%949%FC6");
+    QTest::newRow("ISO-2022-JP ends in ASCII")
+        << Entries{{"v", "日"}} << form << "ISO-2022-JP" << QByteArray("v=%1B%24BF%7C%1B%28B");
+    QTest::newRow("x-user-defined") << Entries{{"v", "a\uF780\uF7FF€"}} << form << "x-user-defined"
+                                    << QByteArray("v=a%80%FF%26%238364%3B");
+    QTest::newRow("UTF-16 page writes UTF-8")
+        << Entries{{"v", "é"}} << form << "UTF-16LE" << QByteArray("v=%C3%A9");
+    QTest::newRow("unknown encoding writes UTF-8")
+        << Entries{{"v", "é"}} << form << "no-such" << QByteArray("v=%C3%A9");
+    QTest::newRow("text/plain, windows-1252") << Entries{{"a", "é\r\nx"}, {"b", "Ω"}} << "text/plain"
+                                              << "windows-1252" << QByteArray("a=\xE9\r\nx\r\nb=&#937;\r\n");
+}
+
+void TestBrowserRules::formBodyEncodings()
+{
+    QFETCH(QList<formbody::Entry>, entries);
+    QFETCH(QString, enctype);
+    QFETCH(QString, encoding);
+    QFETCH(QByteArray, body);
+    QCOMPARE(formbody::encode(entries, enctype, encoding), body);
+}
 
 void TestBrowserRules::resizeThresholds_data()
 {

@@ -53,12 +53,15 @@ private slots:
     void skipRemovesTheLastStep();
     void stepBack_data();
     void stepBack();
+    void stepBackOntoAPostedPage();
     void resetClearsAndRecordsAgain();
     void resetInAPopup();
     void duplicatesSwitch();
     void servicePages();
     void playWithoutSteps();
     void stopLeavesTheRestUnrequested();
+    void replaySendsTheRecordedBytes_data();
+    void replaySendsTheRecordedBytes();
     void recoveryCopyFailureIsToldOnce();
     void saveAsMessages();
 
@@ -215,6 +218,32 @@ void TestCommands::stepBack()
     }
 }
 
+// The page Step back returns to was reached by a form post: the return sends
+// that post again, a duplicate, so no GET step of it appears.
+void TestCommands::stepBackOntoAPostedPage()
+{
+    Session s(*m_site);
+    QVERIFY(s.open(s.site.url(QStringLiteral("/forms/submit-named.html"))));
+    QVERIFY(browserdriver::click(s.main->brwWebBrowser(), QStringLiteral("#send")));
+    QTRY_COMPARE_WITH_TIMEOUT(s.count(), 2, 15000);
+    QVERIFY(s.waitIdle(s.main));
+    QVERIFY(s.open(s.site.url(QStringLiteral("/echo/after"))));
+    QTRY_COMPARE(s.count(), 3);
+    const QList<RecordedStep> before = s.editor().store().steps();
+    QVERIFY(!before.at(1).postdata.isEmpty());
+    s.editor().hide();
+    QVERIFY(userinput::click(s.button("lblStepBack")));
+    QTRY_COMPARE_WITH_TIMEOUT(s.main->brwWebBrowser()->LocationURL(), before.at(1).url, 15000);
+    QTRY_VERIFY(!s.main->backStepPending);
+    QVERIFY(s.waitIdle(s.main));
+    QCOMPARE(s.count(), 2);
+    for (int i = 0; i < 2; ++i) {
+        QCOMPARE(s.editor().store().at(i).url, before.at(i).url);
+        QCOMPARE(s.editor().store().at(i).postdata, before.at(i).postdata);
+        QCOMPARE(s.editor().store().at(i).label, before.at(i).label);
+    }
+}
+
 void TestCommands::resetClearsAndRecordsAgain()
 {
     Session s(*m_site);
@@ -329,6 +358,34 @@ void TestCommands::stopLeavesTheRestUnrequested()
     QTest::qWait(1500); // three more ticks would have passed
     QCOMPARE(m_site->navigations().size(), 2);
     QVERIFY(!s.main->chkSave()->isChecked());
+}
+
+// Pages in other encodings: the replay posts the bytes the browser sent.
+void TestCommands::replaySendsTheRecordedBytes_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::newRow("Shift_JIS") << "/forms/cs-shift_jis.htm";
+    QTest::newRow("text/plain in windows-1252") << "/forms/cs-text-plain-1252.htm";
+}
+
+void TestCommands::replaySendsTheRecordedBytes()
+{
+    QFETCH(QString, page);
+    Session s(*m_site);
+    QVERIFY(s.open(s.site.url(page)));
+    m_site->clear();
+    QVERIFY(browserdriver::click(s.main->brwWebBrowser(), QStringLiteral("#go")));
+    QTRY_COMPARE_WITH_TIMEOUT(s.count(), 2, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_site->navigations().size(), 1, 15000);
+    const QByteArray sent = m_site->navigations().first().body;
+    QVERIFY(s.waitIdle(s.main));
+    s.editor().playback().setInterval(400);
+    m_site->clear();
+    QVERIFY(userinput::click(s.button("Label2")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_site->navigations().size(), 2, 15000);
+    const LoggedRequest replayed = m_site->navigations().at(1);
+    QCOMPARE(replayed.method, QByteArray("POST"));
+    QCOMPARE(replayed.body, sent);
 }
 
 // A recovery copy that cannot be written (a full disk) is told once, not at

@@ -79,11 +79,21 @@
         return list;
     }
 
-    function serialise(list, enctype) {
-        if (enctype === 'text/plain')
-            return list.map(function (p) { return p[0] + '=' + p[1] + '\r\n'; }).join('');
-        // Also for multipart forms: their entries, form-encoded, are what a replay sends.
-        return new URLSearchParams(list).toString();
+    // The encoding the browser writes the form in: the first label of the
+    // form's accept-charset that names an encoding, else the page's. The program
+    // writes the bytes from the entries.
+    function formEncoding(form) {
+        const accept = form.getAttribute('accept-charset');
+        if (accept) {
+            for (const label of accept.split(/[\s,]+/)) {
+                if (!label)
+                    continue;
+                try {
+                    return new TextDecoder(label).encoding;
+                } catch (e) { /* not an encoding */ }
+            }
+        }
+        return document.characterSet;
     }
 
     // Read through the prototype: a form's own fields named "action" or "method"
@@ -106,26 +116,50 @@
         };
     }
 
-    function onFormData(phase) {
-        return function (e) {
-            const form = e.target;
-            if (!e.isTrusted || !(form instanceof HTMLFormElement))
-                return;
-            if (!e.__tallyroId)
-                Object.defineProperty(e, '__tallyroId', { value: ++eventSeq });
-            const d = describe(form);
-            send({
-                k: 'form', phase: phase, group: currentGroup(), event: e.__tallyroId,
-                // After the form's submit event: the submission itself, not a page's own form data.
-                submitted: !!(lastSubmit && lastSubmit.form === form),
-                method: d.method, action: d.action, enctype: d.enctype,
-                body: serialise(entries(e.formData), d.enctype),
-            });
-        };
+    // The form data is read first, before any page listener, and again after
+    // the page's listeners of every node on the event's way (a listener may
+    // change the data and stop the event there); a reading that differs from
+    // the last one sent is sent again, and the last one sent is what goes out.
+    function report(e, reading) {
+        const form = e.target;
+        const list = JSON.stringify(entries(e.formData));
+        if (reading.sent === list)
+            return;
+        reading.sent = list;
+        const d = describe(form);
+        send({
+            k: 'form', group: reading.group, event: reading.id,
+            // After the form's submit event: the submission itself, not a page's own form data.
+            submitted: !!(lastSubmit && lastSubmit.form === form),
+            method: d.method, action: d.action, enctype: d.enctype,
+            charset: formEncoding(form), entries: list,
+        });
     }
-    // Read before and after the page's own listeners, which may change the data.
-    window.addEventListener('formdata', onFormData(1), true);
-    window.addEventListener('formdata', onFormData(3), false);
+
+    window.addEventListener('formdata', function (e) {
+        const form = e.target;
+        if (!e.isTrusted || !(form instanceof HTMLFormElement))
+            return;
+        const reading = { id: ++eventSeq, group: currentGroup(), sent: null };
+        report(e, reading);
+        const after = function (ev) {
+            if (ev === e)
+                report(e, reading);
+        };
+        // Added now, each runs after the page's listeners of its node and phase.
+        const path = e.composedPath();
+        path.forEach(function (n) {
+            if (n !== window)
+                n.addEventListener('formdata', after, true);
+            n.addEventListener('formdata', after, false);
+        });
+        setTimeout(function () {
+            path.forEach(function (n) {
+                n.removeEventListener('formdata', after, true);
+                n.removeEventListener('formdata', after, false);
+            });
+        }, 0);
+    }, true);
 
     function announce(url) {
         try {
@@ -137,8 +171,17 @@
     try {
         if (window.navigation)
             window.navigation.addEventListener('navigate', function (e) {
-                if (e.destination && e.destination.url)
-                    announce(e.destination.url);
+                if (!e.destination || !e.destination.url)
+                    return;
+                // The engine does not report navigations to the blank page: the
+                // program is asked instead, and may refuse it.
+                if (isTop && e.destination.url === 'about:blank' && e.cancelable &&
+                    e.navigationType !== 'traverse') {
+                    e.preventDefault();
+                    send({ k: 'blank' });
+                    return;
+                }
+                announce(e.destination.url);
             });
     } catch (e) { /* no navigation API */ }
 

@@ -67,7 +67,8 @@ const char* contentTypeFor(const QString& suffix)
 {
     static const QMap<QString, const char*> types = {
         {QStringLiteral("html"), "text/html; charset=utf-8"},
-        {QStringLiteral("htm"), "text/html; charset=utf-8"},
+        // Pages in other encodings: their own meta element names it.
+        {QStringLiteral("htm"), "text/html"},
         {QStringLiteral("js"), "text/javascript; charset=utf-8"},
         {QStringLiteral("css"), "text/css; charset=utf-8"},
         {QStringLiteral("txt"), "text/plain; charset=utf-8"},
