@@ -1,6 +1,5 @@
 #include "Credentials.h"
 #include "ProgramFolder.h"
-#include "TransactionFile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,14 +11,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-int fileMode(const QString& path)
-{
-    struct stat st
-    {
-    };
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
-}
 
 bool writeRaw(const QString& path, const QByteArray& bytes, mode_t mode)
 {
@@ -58,10 +49,6 @@ private slots:
     void applySavedUsername();
     void fileRoundTrip_data();
     void fileRoundTrip();
-    void fileIsOwnerOnly_data();
-    void fileIsOwnerOnly();
-    void unusablePathFails_data();
-    void unusablePathFails();
     void programFolderIsCreated();
 };
 
@@ -203,142 +190,6 @@ void TestCredentials::fileRoundTrip()
     QCOMPARE(fields.key, key);
     QCOMPARE(cSave, !clear);
     QCOMPARE(txtUsername, username);
-}
-
-void TestCredentials::fileIsOwnerOnly_data()
-{
-    QTest::addColumn<QString>("file");      // recorder.ini or recorder.xml
-    QTest::addColumn<QString>("before");    // "", "0600", "0644", "link", "dangling"
-    QTest::addColumn<QString>("operation"); // load, username, save, clear (the ini); write (the xml)
-    QTest::addColumn<bool>("succeeds");
-
-    for (const char* op : {"load", "username", "save", "clear"})
-        QTest::addRow("ini missing, %s", op) << "recorder.ini"
-                                             << "" << op << true;
-    QTest::newRow("ini 0600, save") << "recorder.ini"
-                                    << "0600"
-                                    << "save" << true;
-    QTest::newRow("ini 0644, clear") << "recorder.ini"
-                                     << "0644"
-                                     << "clear" << true;
-    QTest::newRow("ini link, save") << "recorder.ini"
-                                    << "link"
-                                    << "save" << true;
-    QTest::newRow("ini dangling link, load") << "recorder.ini"
-                                             << "dangling"
-                                             << "load" << false;
-    QTest::newRow("ini dangling link, save") << "recorder.ini"
-                                             << "dangling"
-                                             << "save" << true;
-    QTest::newRow("xml missing") << "recorder.xml"
-                                 << ""
-                                 << "write" << true;
-    QTest::newRow("xml 0644") << "recorder.xml"
-                              << "0644"
-                              << "write" << true;
-    QTest::newRow("xml link") << "recorder.xml"
-                              << "link"
-                              << "write" << true;
-    QTest::newRow("xml dangling link") << "recorder.xml"
-                                       << "dangling"
-                                       << "write" << true;
-}
-
-// The files that hold the key end readable by their owner only after every
-// write, whatever they were, under any umask, and nothing is ever written
-// through a symbolic link in their place: the link's target stays as it was.
-void TestCredentials::fileIsOwnerOnly()
-{
-    QFETCH(QString, file);
-    QFETCH(QString, before);
-    QFETCH(QString, operation);
-    QFETCH(bool, succeeds);
-
-    QTemporaryDir dir;
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dir.filePath(QStringLiteral("data"))));
-    const mode_t umaskBefore = ::umask(0);
-    const QString folder = programFolder();
-    const QString path = programFile(file);
-    const QString target = dir.filePath(QStringLiteral("elsewhere.txt"));
-    if (before == u"link" || before == u"dangling") {
-        if (before == u"link")
-            QVERIFY(writeRaw(target, "someone else's file", 0644));
-        QVERIFY(QFile::link(target, path));
-    } else if (!before.isEmpty()) {
-        QVERIFY(writeRaw(path, "username=old\r\n", static_cast<mode_t>(before.toInt(nullptr, 8))));
-    }
-
-    CredentialsFile ini(path);
-    AccountCredentials fields{QString(), QStringLiteral("typed")};
-    bool cSave = false;
-    QString txtUsername = QStringLiteral("typed");
-    QString error;
-    bool ok = false;
-    if (operation == u"load")
-        ok = ini.LoadINIVariables(fields, cSave);
-    else if (operation == u"username")
-        ok = ini.loadSavedUsername(txtUsername);
-    else if (operation == u"save")
-        ok = ini.SaveINIVariables({"jdoe", "K3y"});
-    else if (operation == u"clear")
-        ok = ini.ClearINIVariables();
-    else
-        ok = saveTransactionFile(path, transactionFileBytes({}, {"jdoe", "K3y"}), &error);
-    ::umask(umaskBefore);
-
-    QCOMPARE(ok, succeeds);
-    QCOMPARE(fileMode(folder), 0700);
-    QCOMPARE(readRaw(target), QByteArray(before == u"link" ? "someone else's file" : ""));
-    QCOMPARE(QFileInfo::exists(target), before == u"link");
-    if (!succeeds) {
-        QVERIFY2(ini.errorString().contains(path), qPrintable(ini.errorString()));
-        QVERIFY(QFileInfo(path).isSymLink());
-        return;
-    }
-    QVERIFY(!QFileInfo(path).isSymLink());
-    QCOMPARE(fileMode(path), 0600);
-    QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{file});
-    // A missing file is read as an empty one, which changes no field.
-    if (operation == u"load" || operation == u"username") {
-        QCOMPARE(QFileInfo(path).size(), 0);
-        QCOMPARE((QStringList{fields.username, fields.key, txtUsername}),
-                 (QStringList{"", "typed", "typed"}));
-        QCOMPARE(cSave, false);
-    }
-}
-
-void TestCredentials::unusablePathFails_data()
-{
-    QTest::addColumn<bool>("parentIsFile");
-
-    // Permission bits do not stop root, so the path is made unusable by its shape.
-    QTest::newRow("parent is a regular file") << true;
-    QTest::newRow("path is a folder") << false;
-}
-
-void TestCredentials::unusablePathFails()
-{
-    QFETCH(bool, parentIsFile);
-
-    QTemporaryDir dir;
-    QVERIFY(writeRaw(dir.filePath(QStringLiteral("plain")), "x", 0644));
-    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
-    const QString path =
-        dir.filePath(parentIsFile ? QStringLiteral("plain/recorder.ini") : QStringLiteral("folder"));
-    CredentialsFile file(path);
-
-    AccountCredentials fields{QStringLiteral("u"), QStringLiteral("k")};
-    bool cSave = false;
-    QString txtUsername = QStringLiteral("u");
-    const bool results[] = {file.LoadINIVariables(fields, cSave), file.loadSavedUsername(txtUsername),
-                            file.SaveINIVariables(fields), file.ClearINIVariables()};
-    QCOMPARE(std::count(std::begin(results), std::end(results), false), 4);
-    QCOMPARE((QStringList{fields.username, fields.key, txtUsername}), (QStringList{"u", "k", "u"}));
-    QCOMPARE(cSave, false);
-    // The reason names the file and adds the system's explanation.
-    QVERIFY2(file.errorString().contains(path), qPrintable(file.errorString()));
-    QVERIFY(file.errorString().size() > ::fileErrorMessage(path, QString()).size());
-    QCOMPARE(readRaw(dir.filePath(QStringLiteral("plain"))), QByteArray("x"));
 }
 
 void TestCredentials::programFolderIsCreated()

@@ -1,6 +1,5 @@
 #include "MessageBoxCatcher.h"
 #include "RecorderCommands.h"
-#include "Twips.h"
 #include "UserInput.h"
 #include "frmControlPanel.h"
 
@@ -9,6 +8,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMap>
 #include <QPlainTextEdit>
 #include <QSignalSpy>
 #include <QTest>
@@ -106,8 +106,8 @@ class TestEditor : public QObject
 {
     Q_OBJECT
 private slots:
-    void controls();
-    void editsReachAStepOnlyAtTheNextCommit();
+    void eachFieldReachesItsOwnSetting_data();
+    void eachFieldReachesItsOwnSetting();
     void closingDoesNotCommit();
     void newStepTakesOverShownSettings();
     void loadDefaults_data();
@@ -120,58 +120,74 @@ private slots:
     void keyboardDispatch();
     void deleteAndCopyKeysInTheList_data();
     void deleteAndCopyKeysInTheList();
-    void clickOnTheHighlightedRowCommits();
     void doubleClickShowsAndCopiesTheUrl();
     void fullStoreIsReported();
     void closeButtonHidesButProgramEndCloses();
     void focusLossHides_data();
     void focusLossHides();
-    void resizeRule_data();
-    void resizeRule();
     void shrinkingNarrowsListAndPostDataOnly();
 };
 
-void TestEditor::controls()
+// What a person types into one control ends up in that control's setting of
+// the step and nowhere else, at the next commit: a click on another row, or on
+// the highlighted row itself. Tab goes on to the next control in order.
+void TestEditor::eachFieldReachesItsOwnSetting_data()
 {
-    frmControlPanel editor;
-    QCOMPARE(editor.windowTitle(), QStringLiteral("Control Panel"));
-    QCOMPARE(child<QLineEdit>(editor, "txtLabel")->maxLength(), 50);
-    QCOMPARE(child<QLineEdit>(editor, "txtHTTPpass")->echoMode(), QLineEdit::Password);
-    QCOMPARE(child<QLineEdit>(editor, "txtKeywords")->maxLength(), 250);
-    QCOMPARE(child<QLineEdit>(editor, "txtTimeout")->text(), QStringLiteral("30"));
-    QVERIFY(!child<QPlainTextEdit>(editor, "txtPostData")->isEnabled());
-    auto* ping = child<QComboBox>(editor, "cmbPing");
-    QCOMPARE(ping->count(), 2);
-    QCOMPARE(ping->currentText(), QStringLiteral("N"));
-    QCOMPARE(ping->itemText(1), QStringLiteral("Y"));
-    QVERIFY(!editor.isVisible());
-    // Tab order of the named controls.
-    const QStringList expected{"txtLabel",   "txtHTTPUser", "txtHTTPpass",  "txtKeywords",
-                               "txtErrors",  "txtCookies",  "txtPostData",  "cmbPing",
-                               "txtTimeout", "Command3",    "recordedItems"};
-    QStringList order;
-    QWidget* w = child<QLineEdit>(editor, "txtLabel");
-    for (int i = 0; i < 200 && order.size() < expected.size(); ++i, w = w->nextInFocusChain()) {
-        if (expected.contains(w->objectName()) && !order.contains(w->objectName()))
-            order << w->objectName();
-    }
-    QCOMPARE(order, expected);
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("next");   // the control Tab goes to
+    QTest::addColumn<int>("commitRow"); // the row clicked to commit
+    QTest::newRow("label") << "txtLabel" << "txtHTTPUser" << 2;
+    QTest::newRow("HTTP user") << "txtHTTPUser" << "txtHTTPpass" << 2;
+    QTest::newRow("HTTP password") << "txtHTTPpass" << "txtKeywords" << 2;
+    QTest::newRow("keywords") << "txtKeywords" << "txtErrors" << 2;
+    QTest::newRow("errors") << "txtErrors" << "txtCookies" << 2;
+    QTest::newRow("errors, the highlighted row clicked") << "txtErrors" << "txtCookies" << 1;
+    QTest::newRow("cookies") << "txtCookies" << "cmbPing" << 2; // past the post data, which takes no input
+    QTest::newRow("ping") << "cmbPing" << "txtTimeout" << 2;
+    QTest::newRow("timeout") << "txtTimeout" << "Command3" << 2;
 }
 
-void TestEditor::editsReachAStepOnlyAtTheNextCommit()
+void TestEditor::eachFieldReachesItsOwnSetting()
 {
+    QFETCH(QString, control);
+    QFETCH(QString, next);
+    QFETCH(int, commitRow);
+    const QMap<QString, QString RecordedStep::*> settingOf{
+        {QStringLiteral("txtLabel"), &RecordedStep::label},
+        {QStringLiteral("txtHTTPUser"), &RecordedStep::httpuser},
+        {QStringLiteral("txtHTTPpass"), &RecordedStep::httppass},
+        {QStringLiteral("txtKeywords"), &RecordedStep::keywords},
+        {QStringLiteral("txtErrors"), &RecordedStep::errors},
+        {QStringLiteral("txtCookies"), &RecordedStep::cookies},
+        {QStringLiteral("cmbPing"), &RecordedStep::ping},
+        {QStringLiteral("txtTimeout"), &RecordedStep::timeout}};
     Fixture f;
-    f.list()->setCurrentRow(1);
-    QCOMPARE(f.edit("txtKeywords")->text(), QStringLiteral("kw1"));
-    f.edit("txtKeywords")->setText(QStringLiteral("typed"));
-    QCOMPARE(f.editor.store().at(1).keywords, QStringLiteral("kw1"));
-    f.list()->setCurrentRow(2);
-    QCOMPARE(f.editor.store().at(1).keywords, QStringLiteral("typed"));
-    QCOMPARE(f.edit("txtKeywords")->text(), QStringLiteral("kw2"));
-    QCOMPARE(f.editor.store().currentStep(), 2);
-    QCOMPARE(child<QPlainTextEdit>(f.editor, "txtPostData")->toPlainText(), QString());
-    f.list()->setCurrentRow(1);
-    QCOMPARE(child<QPlainTextEdit>(f.editor, "txtPostData")->toPlainText(), QStringLiteral("a=1&b=2"));
+    const QList<RecordedStep> before = f.editor.store().steps();
+    QList<RecordedStep> expected = before;
+    auto* postData = child<QPlainTextEdit>(f.editor, "txtPostData");
+    QVERIFY(f.clickRow(1));
+    QCOMPARE(postData->toPlainText(), before[1].postdata);
+    QVERIFY(f.focus(control));
+    if (control == u"cmbPing") {
+        QCOMPARE(expected[1].ping, QStringLiteral("Y"));
+        QVERIFY(userinput::key(Qt::Key_Up));
+        expected[1].ping = QStringLiteral("N");
+    } else {
+        QVERIFY(userinput::key(Qt::Key_A, Qt::ControlModifier));
+        QVERIFY(userinput::type(QStringLiteral("typed ") + control));
+        expected[1].*settingOf.value(control) = QStringLiteral("typed ") + control;
+        // The password does not show as typed.
+        QCOMPARE(f.edit(qPrintable(control))->displayText().contains(QLatin1String("typed")),
+                 control != u"txtHTTPpass");
+    }
+    QVERIFY(userinput::key(Qt::Key_Tab));
+    QCOMPARE(QApplication::focusWidget(), f.editor.findChild<QWidget*>(next));
+    QCOMPARE(f.editor.store().steps(), before); // nothing before the commit
+
+    QVERIFY(f.clickRow(commitRow));
+    QCOMPARE(f.editor.store().steps(), expected);
+    QCOMPARE(f.editor.store().currentStep(), commitRow);
+    QCOMPARE(postData->toPlainText(), before[commitRow].postdata);
 }
 
 void TestEditor::closingDoesNotCommit()
@@ -306,11 +322,13 @@ void TestEditor::longValuesSurviveTheTypingLimit()
     f.editor.selectLine(1);
     QCOMPARE(f.editor.store().at(0).label, longLabel);
     QCOMPARE(f.editor.store().at(0).keywords, longKeywords);
-    // Typing stays limited to 50 characters in an empty label.
-    f.edit("txtLabel")->clear();
-    f.edit("txtLabel")->setFocus();
-    QTest::keyClicks(f.edit("txtLabel"), QString(60, QLatin1Char('x')));
-    QCOMPARE(f.edit("txtLabel")->text().size(), 50);
+    // Typing stays limited to 50 characters in an empty label, 250 in the keywords.
+    for (const auto& [name, limit] : {std::pair{"txtLabel", 50}, std::pair{"txtKeywords", 250}}) {
+        QVERIFY(userinput::click(f.edit(name)));
+        QVERIFY(userinput::key(Qt::Key_A, Qt::ControlModifier));
+        QVERIFY(userinput::type(QString(limit + 10, QLatin1Char('x'))));
+        QCOMPARE(f.edit(name)->text(), QString(limit, QLatin1Char('x')));
+    }
 }
 
 void TestEditor::keyboardDispatch_data()
@@ -400,19 +418,6 @@ void TestEditor::deleteAndCopyKeysInTheList()
     QVERIFY(f.commands.ran.isEmpty());
 }
 
-void TestEditor::clickOnTheHighlightedRowCommits()
-{
-    Fixture f;
-    QVERIFY(f.clickRow(1));
-    QVERIFY(userinput::click(f.edit("txtErrors")));
-    userinput::key(Qt::Key_End);
-    QVERIFY(userinput::type(QStringLiteral(" more")));
-    QCOMPARE(f.editor.store().at(1).errors, QStringLiteral("err1"));
-    QVERIFY(f.clickRow(1));
-    QCOMPARE(f.editor.store().at(1).errors, QStringLiteral("err1 more"));
-    QCOMPARE(f.editor.store().currentStep(), 1);
-}
-
 void TestEditor::doubleClickShowsAndCopiesTheUrl()
 {
     Fixture f;
@@ -500,32 +505,6 @@ void TestEditor::focusLossHides()
         QTRY_VERIFY(!f.editor.isVisible());
     }
     QCOMPARE(f.editor.store().count(), 3);
-}
-
-void TestEditor::resizeRule_data()
-{
-    QTest::addColumn<int>("outer");
-    QTest::addColumn<int>("listFrame");
-    QTest::addColumn<int>("list");
-    QTest::newRow("design") << 6455 << 5655 << 5405;
-    QTest::newRow("wide") << 12000 << 11200 << 10950;
-    QTest::newRow("just the margin") << 800 << 0 << 0;
-    QTest::newRow("frame narrower than the list margin") << 1000 << 200 << 0;
-    QTest::newRow("below the margin") << 500 << 0 << 0;
-}
-
-void TestEditor::resizeRule()
-{
-    QFETCH(int, outer);
-    QFETCH(int, listFrame);
-    QFETCH(int, list);
-    const EditorWidths w = editorWidthsForWindow(outer);
-    QCOMPARE(w.listFrame, listFrame);
-    QCOMPARE(w.list, list);
-    QCOMPARE(w.postDataFrame, listFrame);
-    QCOMPARE(w.postData, list);
-    QCOMPARE(twips::toPixels(1440, 96), 96);
-    QCOMPARE(twips::fromPixels(431 / 15, 96), 420);
 }
 
 void TestEditor::shrinkingNarrowsListAndPostDataOnly()

@@ -1,11 +1,9 @@
 #include "CodePage.h"
 #include "Encodings.h"
 
-#include <QRandomGenerator>
 #include <QSet>
 #include <QTest>
 
-#include <algorithm>
 #include <string_view>
 
 using namespace std::string_view_literals;
@@ -32,8 +30,6 @@ private slots:
     void onlyTheFixedSetPassesThrough();
     void URLDecode_data();
     void URLDecode();
-    void roundTrip_data();
-    void roundTrip();
 };
 
 void TestEncodings::codePageIsExactForAllBytes()
@@ -143,14 +139,7 @@ void TestEncodings::URLDecode_data()
     QTest::newRow("escaped plus") << "%2B"
                                   << "+";
     QTest::newRow("lower-case hex") << "%e9" << QStringLiteral("\u00E9");
-    QTest::newRow("one char after %") << "%4"
-                                      << "%4";
-    QTest::newRow("trailing %") << "100%"
-                                << "100%";
-    QTest::newRow("not hex") << "%zz1" << QString();
-    QTest::newRow("percent pair") << "%%41" << QString();
-    QTest::newRow("second digit bad") << "ab%0g" << QString();
-    QTest::newRow("plus in pair") << "%2+" << QString();
+    // Malformed escapes are fuzz_urldecode's; one stands here for the build's own run.
     QTest::newRow("bad escape after good ones") << "%41%42%4x" << QString();
     QTest::newRow("NUL, mixed case") << "a%00%0d%0A" << text(u"a\0\r\n"sv);
     QTest::newRow("euro sign, unassigned 9D") << "%80%9D" << QStringLiteral("\u20AC\u009D");
@@ -158,7 +147,6 @@ void TestEncodings::URLDecode_data()
                                               << "A42";
     QTest::newRow("escaped percent not re-read") << "%2541"
                                                  << "%41";
-    QTest::newRow("40,000 then bad escape") << QString(40000, u'a') + QStringLiteral("%zz") << QString();
 }
 
 void TestEncodings::URLDecode()
@@ -167,37 +155,6 @@ void TestEncodings::URLDecode()
     QFETCH(QString, expected);
 
     QCOMPARE(::URLDecode(input), expected);
-}
-
-void TestEncodings::roundTrip_data()
-{
-    QTest::addColumn<QString>("original");
-    QTest::addColumn<QString>("expected");
-
-    QString all;
-    for (int b = 0; b < 256; ++b)
-        all.append(codepage::fromAnsiCode(b));
-    QTest::newRow("256 characters") << all << all;
-    std::reverse(all.begin(), all.end());
-    QTest::newRow("256 characters, NUL last") << all << all.chopped(1);
-
-    QRandomGenerator random(20240601);
-    QString large;
-    for (int i = 0; i < 100000; ++i)
-        large.append(codepage::fromAnsiCode(static_cast<int>(random.bounded(1, 256))));
-    QTest::newRow("100,000 characters") << large << large;
-}
-
-void TestEncodings::roundTrip()
-{
-    QFETCH(QString, original);
-    QFETCH(QString, expected);
-
-    const QString encoded = ::escapeSymbols(original);
-    // The encoded form goes between XML tags without entities.
-    for (const QChar c : encoded)
-        QVERIFY(c.unicode() > 0x20 && c.unicode() < 0x7F && !QStringLiteral("<>&\"'").contains(c));
-    QCOMPARE(::URLDecode(encoded), expected);
 }
 
 QTEST_GUILESS_MAIN(TestEncodings)

@@ -329,8 +329,6 @@ private slots:
     void partHoldingDelimiter();
     void transactionList_data();
     void transactionList();
-    void uploadObjectPath_data();
-    void uploadObjectPath();
     void successAnswer_data();
     void successAnswer();
     void requestTarget_data();
@@ -394,10 +392,6 @@ void TestService::partHoldingDelimiter_data()
     QTest::newRow("none") << reportParts(file, xml, QStringLiteral("Ann"), QStringLiteral("a@b.c"),
                                          QStringLiteral("u"), QStringLiteral("----Xu02 and Xu02=$"))
                           << std::optional<QString>();
-    QTest::newRow("description, on a line of its own")
-        << reportParts(file, xml, QStringLiteral("Ann"), QStringLiteral("a@b.c"), QStringLiteral("u"),
-                       QStringLiteral("a\r\n----Xu02=$\r\nb"))
-        << std::optional<QString>(QStringLiteral("description"));
     QTest::newRow("e-mail, inside the line")
         << reportParts(file, xml, QStringLiteral("Ann"), QStringLiteral("x----Xu02=$"), QStringLiteral("u"),
                        QStringLiteral("d"))
@@ -429,16 +423,8 @@ void TestService::transactionList_data()
     QTest::newRow("two records") << QStringLiteral("7;;Checkout\r\n12;;Login\r\n") << int(Kind::Entries)
                                  << QList<TransactionEntry>{{7, QStringLiteral("Checkout")},
                                                             {12, QStringLiteral("Login")}};
-    QTest::newRow("last record without CR LF")
-        << QStringLiteral("7;;Checkout\r\n12;;Login") << int(Kind::Entries)
-        << QList<TransactionEntry>{{7, QStringLiteral("Checkout")}};
-    QTest::newRow("one record without CR LF") << QStringLiteral("7;;Checkout") << int(Kind::Entries) << none;
     QTest::newRow("no transactions") << QStringLiteral("0") << int(Kind::NoTransactions) << none;
-    QTest::newRow("empty") << QString() << int(Kind::Entries) << none;
     QTest::newRow("error") << QStringLiteral("Error: Invalid username or key") << int(Kind::Refused) << none;
-    QTest::newRow("lower-case error is records")
-        << QStringLiteral("error: none\r\n5;;Five\r\n") << int(Kind::Entries)
-        << QList<TransactionEntry>{{5, QStringLiteral("Five")}};
     QTest::newRow("records without ;; or numeric id are skipped")
         << QStringLiteral("Checkout\r\nx1;;Bad\r\n;;Empty id\r\n3;;Three\r\n") << int(Kind::Entries)
         << QList<TransactionEntry>{{3, QStringLiteral("Three")}};
@@ -451,8 +437,6 @@ void TestService::transactionList_data()
         << int(Kind::Entries)
         << QList<TransactionEntry>{{2147483647, QStringLiteral("Max")},
                                    {-2147483647 - 1, QStringLiteral("Min")}};
-    QTest::newRow("lone LF is not a record end") << QStringLiteral("1;;One\n2;;Two\r\n") << int(Kind::Entries)
-                                                 << QList<TransactionEntry>{{1, QStringLiteral("One\n2")}};
 }
 
 void TestService::transactionList()
@@ -464,25 +448,6 @@ void TestService::transactionList()
     QCOMPARE(int(list.kind), kind);
     QCOMPARE(list.entries, entries);
     QCOMPARE(list.message, kind == int(TransactionList::Kind::Refused) ? answer : QString());
-}
-
-void TestService::uploadObjectPath_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<int>("id");
-    QTest::addColumn<QString>("path");
-    QTest::newRow("performance") << 0 << 12 << QStringLiteral("/uploadtrans.php");
-    QTest::newRow("full page") << 1 << 12 << QStringLiteral("/uploadtrans.php?fp=1");
-    QTest::newRow("replace 12") << 2 << 12 << QStringLiteral("/uploadtrans.php?trid=12");
-    QTest::newRow("replace negative") << 2 << -3 << QStringLiteral("/uploadtrans.php?trid=-3");
-}
-
-void TestService::uploadObjectPath()
-{
-    QFETCH(int, mode);
-    QFETCH(int, id);
-    QFETCH(QString, path);
-    QCOMPARE(::uploadObjectPath(UploadMode(mode), id), path);
 }
 
 void TestService::successAnswer_data()

@@ -1,5 +1,6 @@
 #include "StepStore.h"
 
+#include <QMap>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -51,6 +52,8 @@ private slots:
     void deleteFromFullStoreMakesRoom();
     void clearLeavesNothingBehind();
     void settingsOutsideTheStoreAreIgnored();
+    void changedFollowsEveryChange_data();
+    void changedFollowsEveryChange();
 };
 
 void TestSteps::schemeTest_data()
@@ -114,8 +117,6 @@ void TestSteps::limitOf150()
     // A non-web address is still refused silently.
     QCOMPARE(store.addURL(QStringLiteral("about:blank"), QString()), StepStore::AddResult::NotWebAddress);
     QCOMPARE(store.count(), 150);
-    QCOMPARE(StepStore::fullStoreMessage(), QStringLiteral("Too many steps in a transaction...maximum = 150!"));
-    QCOMPARE(StepStore::fullStoreTitle(), QStringLiteral("No more"));
 }
 
 void TestSteps::duplicates_data()
@@ -263,6 +264,60 @@ void TestSteps::settingsOutsideTheStoreAreIgnored()
     QCOMPARE(store.at(0).keywords, QStringLiteral("x"));
     QCOMPARE(store.at(0).url, stepWithFields(0).url); // address and body are never written
     QCOMPARE(store.at(0).postdata, stepWithFields(0).postdata);
+}
+
+// The recovery copy is written on `changed`: every change of the steps emits it
+// once, and an operation that changes nothing does not.
+void TestSteps::changedFollowsEveryChange_data()
+{
+    QTest::addColumn<QString>("operation");
+    QTest::addColumn<bool>("changes");
+    QTest::newRow("a step added") << "add" << true;
+    QTest::newRow("a duplicate refused") << "add duplicate" << false;
+    QTest::newRow("a step deleted") << "delete" << true;
+    QTest::newRow("the only step deleted") << "delete only" << true;
+    QTest::newRow("a position outside deleted") << "delete outside" << false;
+    QTest::newRow("cleared") << "clear" << true;
+    for (const char* field : {"keywords", "errors", "cookies", "timeout", "ping", "httpuser", "httppass", "label"})
+        QTest::addRow("%s edited", field) << QString::fromLatin1(field) << true;
+    QTest::newRow("settings written unchanged") << "same settings" << false;
+}
+
+void TestSteps::changedFollowsEveryChange()
+{
+    QFETCH(QString, operation);
+    QFETCH(bool, changes);
+    StepStore store;
+    fill(store, operation == u"delete only" ? 1 : 3);
+    const QList<RecordedStep> before = store.steps();
+    QSignalSpy changed(&store, &StepStore::changed);
+
+    StepSettings settings = store.settings(1 % store.count());
+    if (operation == u"add")
+        store.addURL(QStringLiteral("http://site.test/new"), QString());
+    else if (operation == u"add duplicate")
+        store.addURL(before.at(0).url, before.at(0).postdata);
+    else if (operation.startsWith(u"delete"))
+        store.deleteItem(operation == u"delete outside" ? 3 : 0);
+    else if (operation == u"clear")
+        store.clearitems();
+    else {
+        // One field of the editor's settings changed, or none.
+        const QMap<QString, QString StepSettings::*> fields{
+            {QStringLiteral("keywords"), &StepSettings::keywords},
+            {QStringLiteral("errors"), &StepSettings::errors},
+            {QStringLiteral("cookies"), &StepSettings::cookies},
+            {QStringLiteral("timeout"), &StepSettings::timeout},
+            {QStringLiteral("ping"), &StepSettings::ping},
+            {QStringLiteral("httpuser"), &StepSettings::httpuser},
+            {QStringLiteral("httppass"), &StepSettings::httppass},
+            {QStringLiteral("label"), &StepSettings::label}};
+        if (const auto field = fields.value(operation))
+            settings.*field += QStringLiteral(" edited");
+        store.setSettings(1, settings);
+    }
+    QCOMPARE(store.steps() != before, changes);
+    QCOMPARE(changed.count(), changes ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestSteps)
