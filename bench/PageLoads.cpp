@@ -147,7 +147,8 @@ public:
         Nothing,
         RequestInterceptor, // sees every request, does nothing
         WebChannel,         // a channel in the script world the recorder uses, one object
-        EmptyScript         // an empty script in that world, in every frame, at document creation
+        EmptyScript,        // an empty script in that world, in every frame, at document creation
+        EmptyMainScript     // the same in the page's own world
     };
 
     PlainSubject(const QString& name, QWebEngineProfile* profile, QSize size, Extra extra = Nothing)
@@ -164,11 +165,12 @@ public:
             channel->registerObject(QStringLiteral("benchObject"), new QObject(channel));
             page->setWebChannel(channel, QWebEngineScript::ApplicationWorld);
         }
-        if (extra == EmptyScript) {
+        if (extra == EmptyScript || extra == EmptyMainScript) {
             QWebEngineScript script;
             script.setSourceCode(QStringLiteral("(function () {})();"));
             script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-            script.setWorldId(QWebEngineScript::ApplicationWorld);
+            script.setWorldId(extra == EmptyScript ? QWebEngineScript::ApplicationWorld
+                                                   : QWebEngineScript::MainWorld);
             script.setRunsOnSubFrames(true);
             page->scripts().insert(script);
         }
@@ -286,6 +288,25 @@ QList<PageItem> overheadPages(const TestSite& site)
     return items;
 }
 
+// Pages as a site on the network serves them: every document answered after
+// 40 ms, a page with 20 sub-resources, a three-frame page, a form post.
+QList<PageItem> realisticPages(const TestSite& site)
+{
+    QList<PageItem> items;
+    for (int v = 1; v <= 4; ++v) {
+        for (const char* name : {"article", "resources", "frames"})
+            items.append(
+                {QStringLiteral("late ") + QString::fromLatin1(name),
+                 site.url(
+                     QStringLiteral("/pages/%1.html?delay=40&v=%2").arg(QString::fromLatin1(name)).arg(v)),
+                 {}});
+        items.append({QStringLiteral("late POST form"),
+                      site.url(QStringLiteral("/pages/postform-late.html?delay=40&v=%1").arg(v)),
+                      site.url(QStringLiteral("/received?delay=40"))});
+    }
+    return items;
+}
+
 struct Comparison
 {
     QList<double> ratios, subjectMs, plainMs;
@@ -360,6 +381,12 @@ void measureOverhead(const Options& options, const TestSite& site, RecorderSubje
     describe(QStringLiteral("recorder"), c);
     note(QStringLiteral("steps recorded in the last round: %1")
              .arg(recorder.recorder->editor().store().count()));
+    const Comparison r = compare(recorder, plain, realisticPages(site), options.quick ? 1 : 4,
+                                 [&recorder] { recorder.recorder->editor().clearitems(); });
+    figure(QStringLiteral("recording overhead, realistic pages: %1 (median of %2 pairs)")
+               .arg(fixed(median(r.ratios)))
+               .arg(r.ratios.size()));
+    describe(QStringLiteral("recorder, realistic pages"), r);
 }
 
 // Where the overhead comes from: the same comparison for parts of the recorder
@@ -380,6 +407,8 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
                             PlainSubject::WebChannel);
     PlainSubject emptyScript(QStringLiteral("plain view + an empty script in the recorder's script world"),
                              nullptr, size, PlainSubject::EmptyScript);
+    PlainSubject emptyMainScript(QStringLiteral("plain view + an empty script in the page's own world"),
+                                 nullptr, size, PlainSubject::EmptyMainScript);
     BrowserSubject browser(size);
     FastTimerStopper stopper;
 
@@ -390,10 +419,10 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
         bool stopPoll;
         Comparison result;
     };
-    QList<Variant> variants = {{&scripted, false, false, {}},   {&emptyScript, false, false, {}},
-                               {&intercepted, false, false, {}},
-                               {&channelled, false, false, {}}, {&browser, false, false, {}},
-                               {&recorder, false, false, {}},   {&recorder, true, false, {}},
+    QList<Variant> variants = {{&scripted, false, false, {}},        {&emptyScript, false, false, {}},
+                               {&emptyMainScript, false, false, {}}, {&intercepted, false, false, {}},
+                               {&channelled, false, false, {}},      {&browser, false, false, {}},
+                               {&recorder, false, false, {}},        {&recorder, true, false, {}},
                                {&recorder, true, true, {}}};
     const auto clearSteps = [&recorder] { recorder.recorder->editor().clearitems(); };
     ProfilingApplication::enabled = true;

@@ -276,6 +276,14 @@ void TestSite::Private::handle(const httplib::Request& req, httplib::Response& r
     const QByteArray method = bytes(req.method);
     const bool get = method == "GET" || method == "HEAD";
 
+    // Any answer can come late, as from a server farther away: delay=N milliseconds.
+    if (req.has_param("delay")) {
+        const int wait =
+            std::clamp(QByteArray::fromStdString(req.get_param_value("delay")).toInt(), 0, kMaxSlowMs);
+        std::unique_lock lock(stopMutex);
+        stopWake.wait_for(lock, std::chrono::milliseconds(wait), [this] { return stopping; });
+    }
+
     if (path == "/redirect")
         redirect(req, res);
     else if (path == "/slow")
