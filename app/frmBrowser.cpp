@@ -4,6 +4,7 @@
 #include "CodePage.h"
 #include "Pictures.h"
 #include "Recorder.h"
+#include "RepaintThrottle.h"
 #include "ServiceHost.h"
 #include "ServiceRules.h"
 #include "ServiceWindows.h"
@@ -185,6 +186,7 @@ void frmBrowser::buildControls()
     m_StatusContainer->setObjectName(QStringLiteral("StatusContainer"));
     m_StatusBar = new QLabel(m_StatusContainer);
     m_StatusBar->setObjectName(QStringLiteral("StatusBar"));
+    m_repaints = new RepaintThrottle({m_StatusContainer, m_cboAddress}, 100, this);
 
     // The load poll runs as fast as a desktop window timer usually fires (every
     // 10 ms). At 1 ms it would wake the program thread a thousand times a second
@@ -313,7 +315,7 @@ void frmBrowser::timTimer_Timer()
     if (m_browser->Busy()) {
         setWindowTitle(QStringLiteral("Working..."));
         setHourglass(true);
-        m_StatusBar->setText(QStringLiteral("Opening page..."));
+        setStatus(QStringLiteral("Opening page..."));
         return;
     }
     m_timTimer.stop();
@@ -387,7 +389,7 @@ void frmBrowser::cboAddress_Click()
     const QString address = m_cboAddress->currentText();
     if (address.isEmpty())
         return;
-    m_StatusBar->clear();
+    setStatus(QString());
     m_timTimer.start();
     m_browser->Navigate(address);
 }
@@ -426,7 +428,7 @@ void frmBrowser::NavigateComplete2()
     const QString address = m_browser->LocationURL();
     const QString title = m_browser->LocationName();
     applyCaption(address, title);
-    m_StatusBar->setText(QStringLiteral("Opening page ...") + title);
+    setStatus(QStringLiteral("Opening page ...") + title);
     setHourglass(true);
 
     // An address the user is typing meanwhile (say, while the start page still
@@ -442,11 +444,18 @@ void frmBrowser::NavigateComplete2()
 
     addressUpdating = true;
     const int found = m_cboAddress->findText(address, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    if (found >= 0)
-        m_cboAddress->removeItem(found);
-    m_cboAddress->insertItem(0, address);
-    m_cboAddress->setCurrentIndex(0);
-    cboAddress_Click();
+    // Already the first entry and shown (a frame's document, the same address
+    // again): moving it to the front would change nothing but cost a repaint.
+    const bool inFront = found == 0 && m_cboAddress->currentIndex() == 0 &&
+                         m_cboAddress->currentText() == (address == blankPage ? QString() : address);
+    if (!inFront) {
+        m_repaints->aboutToChange();
+        if (found >= 0)
+            m_cboAddress->removeItem(found);
+        m_cboAddress->insertItem(0, address);
+        m_cboAddress->setCurrentIndex(0);
+        cboAddress_Click();
+    }
     addressUpdating = false;
     if (m_addressTyped) {
         m_cboAddress->setEditText(typing);
@@ -458,7 +467,7 @@ void frmBrowser::DocumentComplete(const QString& url)
 {
     applyCaption(url, m_browser->LocationName());
     setHourglass(false);
-    m_StatusBar->setText(m_recorder.statusText);
+    setStatus(m_recorder.statusText);
     frmControlPanel& editor = m_recorder.editor();
     const bool recordedPage = m_chkSave->isChecked() && url != blankPage;
     // The page's title labels the step it belongs to, the last one, also when
@@ -499,11 +508,18 @@ void frmBrowser::WindowClosing(bool openedByScript, bool* cancel)
     *cancel = true;
 }
 
+void frmBrowser::setStatus(const QString& text)
+{
+    if (m_StatusBar->text() == text)
+        return;
+    m_repaints->aboutToChange();
+    m_StatusBar->setText(text);
+}
+
 void frmBrowser::RendererCrashed(const QString& reason)
 {
     setHourglass(false);
-    m_StatusBar->setText(
-        QStringLiteral("The page stopped working (%1). Enter an address to go on.").arg(reason));
+    setStatus(QStringLiteral("The page stopped working (%1). Enter an address to go on.").arg(reason));
 }
 
 void frmBrowser::closeEvent(QCloseEvent* event)
@@ -669,7 +685,7 @@ void frmBrowser::Command1_Click()
     setRunningControls(false);
     m_recorder.editor().playback().stop();
     m_recorder.statusText = QStringLiteral("Done.");
-    m_StatusBar->setText(m_recorder.statusText);
+    setStatus(m_recorder.statusText);
 }
 
 void frmBrowser::lblUpload_Click()

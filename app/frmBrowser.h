@@ -12,6 +12,7 @@
 
 class QAction;
 class QCheckBox;
+class RepaintThrottle;
 class QComboBox;
 class QLabel;
 class QMenu;
@@ -105,6 +106,7 @@ private:
     void NewWindow2(WebBrowser** newBrowser);
     void WindowClosing(bool openedByScript, bool* cancel);
     void RendererCrashed(const QString& reason);
+    void setStatus(const QString& text);
 
     Recorder& m_recorder;
     WebBrowser::Origin m_origin;
@@ -136,6 +138,8 @@ private:
     QWidget* m_StatusContainer = nullptr;
     QLabel* m_StatusBar = nullptr;
     QTimer m_timTimer;
+
+    RepaintThrottle* m_repaints = nullptr;
 
     QMenu* m_mMenu = nullptr;
     QAction* m_mStop = nullptr;

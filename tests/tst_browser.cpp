@@ -401,6 +401,8 @@ void TestBrowser::everyNavigationRaisesItsEvents()
     QTRY_VERIFY_WITH_TIMEOUT(events.contains(u"complete"_qs), 15000);
     QCOMPARE(events, QStringList({"before", "committed", "complete"}));
     QTRY_VERIFY(!browser->Busy());
+    // The status line's repaints are held back only for a moment.
+    QTRY_VERIFY(s.main->findChild<QWidget*>(QStringLiteral("StatusContainer"))->updatesEnabled());
 }
 
 void TestBrowser::labelsFromTitles_data()

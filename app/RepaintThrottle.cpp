@@ -1,0 +1,38 @@
+#include "RepaintThrottle.h"
+
+RepaintThrottle::RepaintThrottle(QList<QWidget*> widgets, int intervalMs, QObject* parent)
+    : QObject(parent), m_interval(intervalMs)
+{
+    for (QWidget* w : widgets)
+        m_widgets.append(w);
+    m_release.setSingleShot(true);
+    connect(&m_release, &QTimer::timeout, this, &RepaintThrottle::release);
+}
+
+void RepaintThrottle::aboutToChange()
+{
+    if (m_held)
+        return;
+    if (!m_lastRepaint.isValid() || m_lastRepaint.elapsed() >= m_interval) {
+        m_lastRepaint.start(); // this change repaints now
+        return;
+    }
+    // Changes within the interval after a repaint wait for its end, together.
+    m_held = true;
+    for (QWidget* w : std::as_const(m_widgets)) {
+        if (w)
+            w->setUpdatesEnabled(false);
+    }
+    m_release.start(int(qMax<qint64>(0, m_interval - m_lastRepaint.elapsed())));
+}
+
+void RepaintThrottle::release()
+{
+    m_held = false;
+    m_lastRepaint.start();
+    // Enabling updates again repaints each widget once, with what it shows now.
+    for (QWidget* w : std::as_const(m_widgets)) {
+        if (w)
+            w->setUpdatesEnabled(true);
+    }
+}

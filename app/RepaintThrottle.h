@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+// Lets a few widgets repaint at most once per interval. What they show changes
+// at once (whoever reads a text gets the new one); the screen follows within the
+// interval, the last change always shown. A browser window's status line and
+// address box change several times per page load, and with a page in the same
+// window every repaint composes the whole window again.
+class RepaintThrottle : public QObject
+{
+public:
+    RepaintThrottle(QList<QWidget*> widgets, int intervalMs, QObject* parent = nullptr);
+
+    // Call before changing what the widgets show.
+    void aboutToChange();
+
+private:
+    void release();
+
+    QList<QPointer<QWidget>> m_widgets;
+    int m_interval;
+    QElapsedTimer m_lastRepaint;
+    QTimer m_release;
+    bool m_held = false;
+};
