@@ -10,13 +10,8 @@ class TestBrowserRules : public QObject
 {
     Q_OBJECT
 private slots:
-    void resizeThresholds_data();
-    void resizeThresholds();
     void caption_data();
     void caption();
-    void history_data();
-    void history();
-    void label();
     void navigationSequences_data();
     void navigationSequences();
     void formBodies();
@@ -68,67 +63,18 @@ void TestBrowserRules::formBodyEncodings()
     QCOMPARE(formbody::encode(entries, enctype, encoding), body);
 }
 
-void TestBrowserRules::resizeThresholds_data()
-{
-    QTest::addColumn<int>("w");
-    QTest::addColumn<int>("h");
-    QTest::addColumn<bool>("widths");
-    QTest::addColumn<int>("cboWidth");
-    QTest::addColumn<int>("chkLeft");
-    QTest::addColumn<int>("browserWidth");
-    QTest::addColumn<bool>("height");
-    QTest::addColumn<int>("browserHeight");
-    // Recording box 1335 wide, address box at 50.
-    QTest::newRow("design") << 10935 << 9960 << true << 9200 << 9450 << 10885 << true << 8390;
-    QTest::newRow("width at the threshold") << 1735 << 9960 << false << 0 << 0 << 0 << true << 8390;
-    QTest::newRow("width just above") << 1736 << 9960 << true << 1 << 251 << 1686 << true << 8390;
-    QTest::newRow("height exactly 2000") << 10935 << 2000 << true << 9200 << 9450 << 10885 << false << 0;
-    QTest::newRow("height 2001") << 10935 << 2001 << true << 9200 << 9450 << 10885 << true << 431;
-    QTest::newRow("minimised") << 0 << 0 << false << 0 << 0 << 0 << false << 0;
-}
-
-void TestBrowserRules::resizeThresholds()
-{
-    QFETCH(int, w);
-    QFETCH(int, h);
-    QFETCH(bool, widths);
-    QFETCH(int, cboWidth);
-    QFETCH(int, chkLeft);
-    QFETCH(int, browserWidth);
-    QFETCH(bool, height);
-    QFETCH(int, browserHeight);
-    const browserlayout::Resize r = browserlayout::resize(w, h, 50, 1335);
-    QCOMPARE(r.widthsChanged, widths);
-    QCOMPARE(r.heightChanged, height);
-    if (widths) {
-        QCOMPARE(r.cboAddressWidth, cboWidth);
-        QCOMPARE(r.chkSaveLeft, chkLeft);
-        QCOMPARE(r.browserWidth, browserWidth);
-        QCOMPARE(r.picAddressWidth, w + 10);
-    }
-    if (height)
-        QCOMPARE(r.browserHeight, browserHeight);
-}
-
 void TestBrowserRules::caption_data()
 {
     QTest::addColumn<QString>("address");
     QTest::addColumn<QString>("title");
     QTest::addColumn<bool>("product");
-    QTest::newRow("blank page") << "about:blank"
-                                << "about:blank" << true;
-    QTest::newRow("empty") << ""
-                           << "x" << true;
-    QTest::newRow("one character in blanks") << "  a  "
-                                             << "x" << true;
-    QTest::newRow("two characters") << "ab"
-                                    << "x" << false;
-    QTest::newRow("page") << "http://a.test/"
-                          << "A page" << false;
-    QTest::newRow("page with empty title") << "http://a.test/"
-                                           << "" << false;
-    QTest::newRow("blank page in capitals") << "ABOUT:BLANK"
-                                            << "t" << false;
+    // The product's name stands for the blank page and for addresses of fewer
+    // than two characters (blanks aside); any other page shows its title.
+    QTest::newRow("blank page") << u"about:blank"_qs << u"about:blank"_qs << true;
+    QTest::newRow("one character in blanks") << u"  a  "_qs << u"x"_qs << true;
+    QTest::newRow("two characters") << u"ab"_qs << u"x"_qs << false;
+    QTest::newRow("page with empty title") << u"http://a.test/"_qs << QString() << false;
+    QTest::newRow("blank page in capitals") << u"ABOUT:BLANK"_qs << u"t"_qs << false;
 }
 
 void TestBrowserRules::caption()
@@ -138,35 +84,6 @@ void TestBrowserRules::caption()
     QFETCH(bool, product);
     const QString productTitle = QStringLiteral("TallyroNet Transaction Recorder 1.0.0");
     QCOMPARE(browserlayout::caption(address, title, productTitle), product ? productTitle : title);
-}
-
-void TestBrowserRules::history_data()
-{
-    QTest::addColumn<QStringList>("before");
-    QTest::addColumn<QString>("address");
-    QTest::addColumn<QStringList>("after");
-    QTest::newRow("new on top") << QStringList{"about:blank"} << "http://a/"
-                                << QStringList{"http://a/", "about:blank"};
-    QTest::newRow("moved up, no duplicate")
-        << QStringList{"http://b/", "http://a/", "about:blank"} << "http://a/"
-        << QStringList{"http://a/", "http://b/", "about:blank"};
-    QTest::newRow("case matters") << QStringList{"http://A/"} << "http://a/"
-                                  << QStringList{"http://a/", "http://A/"};
-}
-
-void TestBrowserRules::history()
-{
-    QFETCH(QStringList, before);
-    QFETCH(QString, address);
-    QFETCH(QStringList, after);
-    QCOMPARE(browserlayout::historyAfterCommit(before, address), after);
-}
-
-void TestBrowserRules::label()
-{
-    const QString title = QString(49, u'a') + QStringLiteral("\u00E9xyz");
-    QCOMPARE(browserlayout::labelForTitle(title), QString(49, u'a') + QStringLiteral("\u00E9"));
-    QCOMPARE(browserlayout::labelForTitle(QStringLiteral("short")), QStringLiteral("short"));
 }
 
 // A script of what the engine, the interceptor and the page script report, and

@@ -2,30 +2,12 @@
 #include "ProgramFolder.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/stat.h>
-
 namespace {
-
-bool writeRaw(const QString& path, const QByteArray& bytes, mode_t mode)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        return false;
-    file.close();
-    return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
-}
-
-QByteArray readRaw(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QString commentLines(int count)
 {
@@ -47,8 +29,6 @@ private slots:
     void applyIniContent();
     void applySavedUsername_data();
     void applySavedUsername();
-    void fileRoundTrip_data();
-    void fileRoundTrip();
     void programFolderIsCreated();
 };
 
@@ -154,42 +134,6 @@ void TestCredentials::applySavedUsername()
     QString txtUsername = QStringLiteral("before");
     ::applySavedUsername(content, txtUsername);
     QCOMPARE(txtUsername, expected);
-}
-
-void TestCredentials::fileRoundTrip_data()
-{
-    QTest::addColumn<bool>("clear");
-    QTest::addColumn<QString>("username");
-    QTest::addColumn<QString>("key");
-
-    QTest::newRow("saved") << false << QStringLiteral("j\u00E9doe") << "K3y";
-    QTest::newRow("cleared") << true << QString() << QString();
-}
-
-void TestCredentials::fileRoundTrip()
-{
-    QFETCH(bool, clear);
-    QFETCH(QString, username);
-    QFETCH(QString, key);
-
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("recorder.ini"));
-    QVERIFY(writeRaw(path, "username=old\r\nkey=old\r\n# longer than what replaces it\r\n", 0600));
-
-    CredentialsFile file(path);
-    QVERIFY(clear ? file.ClearINIVariables() : file.SaveINIVariables({username, key}));
-    // One byte per character: the 21 bytes of the layout plus both values.
-    QCOMPARE(readRaw(path).size(), 21 + username.size() + key.size());
-
-    AccountCredentials fields{QStringLiteral("typed"), QStringLiteral("typed")};
-    bool cSave = clear;
-    QString txtUsername = QStringLiteral("typed");
-    QVERIFY(file.LoadINIVariables(fields, cSave));
-    QVERIFY(file.loadSavedUsername(txtUsername));
-    QCOMPARE(fields.username, username);
-    QCOMPARE(fields.key, key);
-    QCOMPARE(cSave, !clear);
-    QCOMPARE(txtUsername, username);
 }
 
 void TestCredentials::programFolderIsCreated()
