@@ -59,7 +59,7 @@ void Recorder::setRestoreQuestion(std::function<bool(QWidget*, const QString&, i
 }
 
 Recorder::Recorder(QWebEngineProfile* profile, QObject* parent)
-    : QObject(parent), m_profile(profile), m_editor(std::make_unique<frmControlPanel>())
+    : QObject(parent), m_profile(profile), m_editor(std::make_unique<frmControlPanel>(m_session))
 {
     qApp->installEventFilter(&m_clickActivation);
 }
@@ -67,7 +67,7 @@ Recorder::Recorder(QWebEngineProfile* profile, QObject* parent)
 Recorder::~Recorder()
 {
     // Windows closing may still commit into the store: that is no longer work to keep.
-    disconnect(&m_editor->store(), nullptr, this, nullptr);
+    disconnect(&m_session.store(), nullptr, this, nullptr);
     m_services.reset();
     for (const QPointer<frmBrowser>& w : std::as_const(m_windows))
         delete w.data();
@@ -80,8 +80,8 @@ frmBrowser* Recorder::start()
 {
     auto* main = new frmBrowser(*this, WebBrowser::Origin::OwnWindow);
     m_editor->setCommands(main);
-    m_editor->playback().setHost(main);
-    m_services = std::make_unique<ServiceWindows>(m_editor->store(), main);
+    main->followPlayback(m_session.playback());
+    m_services = std::make_unique<ServiceWindows>(m_session.store(), main);
     offerRecovery(main);
     return main;
 }
@@ -141,7 +141,7 @@ void Recorder::offerRecovery(QWidget* parent)
     const bool ask = kept && (readable > 0 || kept->damaged);
     if (ask && restoreQuestion()(parent, recoveryQuestion(readable, kept->damaged, keptAs), readable) &&
         readable > 0) {
-        StepStore& store = m_editor->store();
+        StepStore& store = m_session.store();
         // The steps were accepted when recorded, duplicates included.
         const bool allowed = store.allowDuplicates();
         store.setAllowDuplicates(true);
@@ -154,12 +154,12 @@ void Recorder::offerRecovery(QWidget* parent)
     }
     saveRecoveryCopy();
     // Written at once: the engine may take the process down right after a change.
-    connect(&m_editor->store(), &StepStore::changed, this, &Recorder::saveRecoveryCopy);
+    connect(&m_session.store(), &StepStore::changed, this, &Recorder::saveRecoveryCopy);
 }
 
 void Recorder::saveRecoveryCopy()
 {
-    const QList<RecordedStep>& steps = m_editor->store().steps();
+    const QList<RecordedStep>& steps = m_session.store().steps();
     if (steps.isEmpty()) {
         QFile::remove(recoveryFile());
         return;

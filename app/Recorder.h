@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ClickActivation.h"
+#include "RecordingSession.h"
 
 #include <QList>
 #include <QLockFile>
@@ -17,9 +18,9 @@ class ServiceWindows;
 class QWebEngineProfile;
 class QWidget;
 
-// What the program's windows share: the step editor (which holds the steps),
-// the status text every browser window shows when a page completes, and the
-// browser windows themselves, the first of which is the main window.
+// What the program's windows share: the recording session, the step editor,
+// the service windows, and the browser windows themselves, the first of which is
+// the main window.
 class Recorder : public QObject
 {
     Q_OBJECT
@@ -31,13 +32,12 @@ public:
     frmBrowser* start();
 
     QWebEngineProfile* profile() const { return m_profile; }
+    RecordingSession& session() { return m_session; }
     frmControlPanel& editor() { return *m_editor; }
     // The sign-in, upload and problem report windows (exist once start() ran).
     ServiceWindows& services() { return *m_services; }
     frmBrowser* mainWindow() const;
     QList<frmBrowser*> windows() const;
-
-    QString statusText;
 
     // Asks whether to restore the steps a run that ended abnormally left (with
     // no readable step it only tells); tests replace the question.
@@ -60,6 +60,7 @@ private:
     bool m_recoveryFailing = false; // the user was told the copy cannot be written
     // Held while this run keeps the recovery copy; another running instance leaves it alone.
     std::unique_ptr<QLockFile> m_recoveryLock;
+    RecordingSession m_session;
     std::unique_ptr<frmControlPanel> m_editor;
     std::unique_ptr<ServiceWindows> m_services;
     QList<QPointer<frmBrowser>> m_windows;

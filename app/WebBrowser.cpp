@@ -55,12 +55,6 @@ qint64 now()
     return clock.elapsed();
 }
 
-CaptureStore& sharedCaptures()
-{
-    static CaptureStore store;
-    return store;
-}
-
 NavigationTracker::Type trackerType(QWebEnginePage::NavigationType type)
 {
     switch (type) {
@@ -134,7 +128,8 @@ class RecorderPage;
 
 struct WebBrowser::Private
 {
-    Private(WebBrowser* q, Origin origin) : q(q), origin(origin) {}
+    Private(WebBrowser* q, CaptureStore& captures, Origin origin) : q(q), origin(origin), captures(captures)
+    {}
     static Private* of(WebBrowser* browser) { return browser->d.get(); }
 
     WebBrowser* q;
@@ -143,7 +138,8 @@ struct WebBrowser::Private
     RecorderPage* page = nullptr;
     QWebEngineView* view = nullptr;
     QStackedLayout* stack = nullptr;
-    NavigationTracker tracker{sharedCaptures()};
+    CaptureStore& captures;
+    NavigationTracker tracker{captures};
     QList<NavigationTracker::Started> outbox;
     QTimer flushTimer;
     QTimer pollTimer;
@@ -277,8 +273,8 @@ QWebEngineProfile* WebBrowser::recorderProfile()
     return profile;
 }
 
-WebBrowser::WebBrowser(QWebEngineProfile* profile, Origin origin, QWidget* parent)
-    : QWidget(parent), d(std::make_unique<Private>(this, origin))
+WebBrowser::WebBrowser(QWebEngineProfile* profile, CaptureStore& captures, Origin origin, QWidget* parent)
+    : QWidget(parent), d(std::make_unique<Private>(this, captures, origin))
 {
     d->page = new RecorderPage(profile, d.get());
     d->page->setParent(this);
@@ -535,7 +531,7 @@ void WebBrowser::Private::handleScriptMessage(const QString& text)
         c.action = m.value(QStringLiteral("action")).toString();
         c.body = formBody(m);
         c.time = now();
-        sharedCaptures().add(c);
+        captures.add(c);
         queue(tracker.poll(now()));
     } else if (kind == u"nav") {
         tracker.announced(url, now());

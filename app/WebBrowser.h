@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class CaptureStore;
 class QWebEnginePage;
 class QWebEngineProfile;
 class QWebEngineView;
@@ -28,8 +29,10 @@ public:
         NewWindow
     };
 
-    explicit WebBrowser(QWebEngineProfile* profile, Origin origin = Origin::OwnWindow,
-                        QWidget* parent = nullptr);
+    // captures: where pages report form bodies, shared by the browsers of one
+    // session (a form may post into another window).
+    WebBrowser(QWebEngineProfile* profile, CaptureStore& captures, Origin origin = Origin::OwnWindow,
+               QWidget* parent = nullptr);
     ~WebBrowser() override;
 
     // Process set-up the engine needs before the application object exists.

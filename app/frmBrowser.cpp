@@ -172,7 +172,7 @@ void frmBrowser::buildControls()
     twips::place(m_chkSave, QRect(9570, 225, 1335, 255));
     twips::growToText(m_chkSave);
 
-    m_browser = new WebBrowser(m_recorder.profile(), m_origin, m_client);
+    m_browser = new WebBrowser(m_recorder.profile(), m_recorder.session().captures(), m_origin, m_client);
     m_browser->setObjectName(QStringLiteral("brwWebBrowser"));
     twips::place(m_browser, QRect(0, browserlayout::browserTop, designWidth - 50, designHeight - 1570));
     connect(m_browser, &WebBrowser::BeforeNavigate2, this, &frmBrowser::BeforeNavigate2);
@@ -258,7 +258,7 @@ void frmBrowser::buildMenus()
 void frmBrowser::Form_Load()
 {
     startPage = blankPage;
-    m_recorder.statusText = QStringLiteral("Done.");
+    m_recorder.session().setStatusText(QStringLiteral("Done."));
     m_cboAddress->lineEdit()->setMaxLength(addressLimit);
     m_recorder.editor().hide();
     backStepPending = false;
@@ -298,10 +298,12 @@ void frmBrowser::Form_Resize()
     m_browser->setGeometry(browser);
 
     // The status strip stays docked along the bottom edge.
-    const int statusHeight = twips::toPixels(browserlayout::statusHeight, dpiY);
+    // The status line is as tall as its font needs, at least its design height.
+    const int lineTop = twips::toPixels(10, dpiY);
+    const int lineHeight = qMax(twips::toPixels(200, dpiY), m_StatusBar->fontMetrics().height());
+    const int statusHeight = qMax(twips::toPixels(browserlayout::statusHeight, dpiY), lineTop + lineHeight);
     m_StatusContainer->setGeometry(0, m_client->height() - statusHeight, m_client->width(), statusHeight);
-    m_StatusBar->setGeometry(0, twips::toPixels(10, dpiY), m_StatusContainer->width(),
-                             twips::toPixels(200, dpiY));
+    m_StatusBar->setGeometry(0, lineTop, m_StatusContainer->width(), lineHeight);
 }
 
 void frmBrowser::resizeEvent(QResizeEvent* event)
@@ -408,18 +410,16 @@ void frmBrowser::BeforeNavigate2(const QString& url, const QByteArray& postData,
 {
     hidePopupControls();
     m_timTimer.start();
-    if (m_chkSave->isChecked()) {
+    if (m_chkSave->isChecked())
         pendingPostData = codepage::fromAnsi(postData);
+    const RecordingSession::Start start =
+        m_recorder.session().navigationStarting(url, postData, m_chkSave->isChecked());
+    if (start.storeFull) {
+        // Shown outside the engine's callback; the navigation goes on.
         frmControlPanel& editor = m_recorder.editor();
-        if (url != blankPage) {
-            if (editor.store().addURL(url, pendingPostData) == StepStore::AddResult::StoreFull) {
-                // Shown outside the engine's callback; the navigation goes on.
-                QTimer::singleShot(0, &editor, [&editor] { editor.showFullStoreMessage(); });
-            }
-        } else if (editor.store().count() >= 1) {
-            *cancel = true;
-        }
+        QTimer::singleShot(0, &editor, [&editor] { editor.showFullStoreMessage(); });
     }
+    *cancel = start.cancel;
     pendingPostData.clear();
 }
 
@@ -467,7 +467,7 @@ void frmBrowser::DocumentComplete(const QString& url)
 {
     applyCaption(url, m_browser->LocationName());
     setHourglass(false);
-    setStatus(m_recorder.statusText);
+    setStatus(m_recorder.session().statusText());
     frmControlPanel& editor = m_recorder.editor();
     const bool recordedPage = m_chkSave->isChecked() && url != blankPage;
     // The page's title labels the step it belongs to, the last one, also when
@@ -642,12 +642,12 @@ void frmBrowser::lblSkip_Click()
 void frmBrowser::lblStepBack_Click()
 {
     backStepPending = true;
-    const int target = m_recorder.editor().store().count() - 1;
+    const int target = m_recorder.session().store().count() - 1;
     if (target < 1)
         return;
     m_browser->GoBack();
     // Bounded: each Skip removes one step.
-    for (int guard = 0; m_recorder.editor().store().count() > target && guard < StepStore::capacity; ++guard)
+    for (int guard = 0; m_recorder.session().store().count() > target && guard < StepStore::capacity; ++guard)
         lblSkip_Click();
 }
 
@@ -665,14 +665,14 @@ void frmBrowser::Label2_Click()
         main.Label2_Click(); // a replay always runs in the main window
         return;
     }
-    if (m_recorder.editor().store().count() < 1) {
+    if (m_recorder.session().store().count() < 1) {
         showBox(this, QMessageBox::Critical, QStringLiteral("Transaction Recorder"),
                 QStringLiteral("No steps were recorded - nothing to play"));
         return;
     }
     m_timTimer.start();
     setRunningControls(true);
-    m_recorder.editor().PlayTracks();
+    m_recorder.session().playback().PlayTracks();
 }
 
 void frmBrowser::Command1_Click()
@@ -683,9 +683,9 @@ void frmBrowser::Command1_Click()
         return;
     }
     setRunningControls(false);
-    m_recorder.editor().playback().stop();
-    m_recorder.statusText = QStringLiteral("Done.");
-    setStatus(m_recorder.statusText);
+    m_recorder.session().playback().stop();
+    m_recorder.session().setStatusText(QStringLiteral("Done."));
+    setStatus(m_recorder.session().statusText());
 }
 
 void frmBrowser::lblUpload_Click()
@@ -712,7 +712,7 @@ void frmBrowser::mAllowDuplicates_Click()
 {
     // The menu entry has already changed its mark: undo a refused switch-off.
     const bool wasChecked = !m_mAllowDuplicates->isChecked();
-    if (wasChecked && m_recorder.editor().store().haveDuplicateURLs()) {
+    if (wasChecked && m_recorder.session().store().haveDuplicateURLs()) {
         m_mAllowDuplicates->setChecked(true);
         showBox(this, QMessageBox::NoIcon, QStringLiteral("Warning"),
                 QStringLiteral("You have already recorded duplicate URLs, please delete them first."));
@@ -741,7 +741,7 @@ QString frmBrowser::chooseFile(const QString& title, bool save)
 
 void frmBrowser::mSave_Click()
 {
-    if (m_recorder.editor().store().count() < 1) {
+    if (m_recorder.session().store().count() < 1) {
         showBox(this, QMessageBox::NoIcon, QStringLiteral("No steps recorded"),
                 QStringLiteral("You haven't recorded any steps"));
         return;
@@ -757,7 +757,7 @@ bool frmBrowser::writeTransactionFile(QString& sFile)
     if (sFile.isEmpty())
         sFile = defaultTransactionFile();
     const QByteArray bytes =
-        transactionFileBytes(m_recorder.editor().store().steps(), m_recorder.services().currentAccount());
+        transactionFileBytes(m_recorder.session().store().steps(), m_recorder.services().currentAccount());
     QString error;
     if (!saveTransactionFile(sFile, bytes, &error)) {
         showBox(this, QMessageBox::Warning, applicationTitle(), error);
@@ -812,7 +812,10 @@ void frmBrowser::setRunningControls(bool running)
     m_mPlay->setEnabled(!running);
 }
 
-void frmBrowser::setStatusText(const QString& text)
+void frmBrowser::followPlayback(PlaybackEngine& playback)
 {
-    m_recorder.statusText = text;
+    connect(&playback, &PlaybackEngine::runStarting, this, &frmBrowser::prepareRun);
+    connect(&playback, &PlaybackEngine::stepRequested, this, &frmBrowser::navigateStep);
+    connect(&playback, &PlaybackEngine::lastStepRequested, this, [this] { setRunningControls(false); });
+    connect(&playback, &PlaybackEngine::busyChanged, this, &frmBrowser::setHourglass);
 }

@@ -23,7 +23,7 @@ class Recorder;
 // are of this class; a window a page opened is marked a popup and shows fewer
 // controls. Every page request its browser starts while Recording is checked
 // becomes a step in the program's step editor.
-class frmBrowser : public QMainWindow, public RecorderCommands, public PlaybackHost
+class frmBrowser : public QMainWindow, public RecorderCommands
 {
     Q_OBJECT
 public:
@@ -70,11 +70,12 @@ public:
     static QUrl updatesPage();
 
     // What a replay needs of the main window.
-    void navigateStep(const QString& url, const QByteArray& postData, const QString& headers) override;
-    void prepareRun() override;
-    void setRunningControls(bool running) override;
-    void setStatusText(const QString& text) override;
-    void setHourglass(bool on) override;
+    // The main window carries out the replay's requests and shows its run.
+    void followPlayback(PlaybackEngine& playback);
+    void navigateStep(const QString& url, const QByteArray& postData, const QString& headers);
+    void prepareRun();
+    void setRunningControls(bool running);
+    void setHourglass(bool on);
 
     void cboAddress_Click();
     void cboAddress_KeyPress(int keyAscii);

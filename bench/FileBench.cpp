@@ -126,7 +126,8 @@ void measureFile(const Options& options, const QString& folder)
     }
 
     // Import into the step editor, as Open does; then into the store alone.
-    frmControlPanel editor;
+    RecordingSession session;
+    frmControlPanel editor(session);
     QList<double> importEditor, importStore;
     for (int i = 0; i < runs + 2; ++i) {
         BenchImportTarget target(editor.store(), &editor);

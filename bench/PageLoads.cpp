@@ -208,8 +208,8 @@ public:
     explicit BrowserSubject(QSize size)
     {
         m_window = std::make_unique<QWidget>();
-        m_browser =
-            new WebBrowser(WebBrowser::recorderProfile(), WebBrowser::Origin::OwnWindow, m_window.get());
+        m_browser = new WebBrowser(WebBrowser::recorderProfile(), m_captures, WebBrowser::Origin::OwnWindow,
+                                   m_window.get());
         m_browser->resize(size);
         m_window->resize(size);
         m_window->show();
@@ -222,6 +222,7 @@ protected:
     void navigate(const QString& url) override { m_browser->Navigate(url); }
 
 private:
+    CaptureStore m_captures;
     std::unique_ptr<QWidget> m_window;
     WebBrowser* m_browser = nullptr;
 };

@@ -45,7 +45,8 @@ void setLimitedText(QLineEdit* edit, int limit, const QString& text)
 
 } // namespace
 
-frmControlPanel::frmControlPanel(QWidget* parent) : QWidget(parent, Qt::Window)
+frmControlPanel::frmControlPanel(RecordingSession& session, QWidget* parent)
+    : QWidget(parent, Qt::Window), m_session(session), m_store(session.store())
 {
     setObjectName(QStringLiteral("frmControlPanel"));
     setWindowTitle(QStringLiteral("Control Panel"));

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "Playback.h"
-#include "StepStore.h"
+#include "RecordingSession.h"
 
 #include <QSet>
 #include <QWidget>
@@ -24,14 +23,14 @@ class frmControlPanel : public QWidget
 {
     Q_OBJECT
 public:
-    explicit frmControlPanel(QWidget* parent = nullptr);
+    explicit frmControlPanel(RecordingSession& session, QWidget* parent = nullptr);
     ~frmControlPanel() override;
 
-    StepStore& store() { return m_store; }
-    // The replay of the steps, paced by this window's timer.
-    PlaybackEngine& playback() { return m_playback; }
-    void PlayTracks() { m_playback.PlayTracks(); }
-    const StepStore& store() const { return m_store; }
+    // The session's steps, which this window shows and edits.
+    StepStore& store() { return m_session.store(); }
+    const StepStore& store() const { return m_session.store(); }
+    PlaybackEngine& playback() { return m_session.playback(); }
+    void PlayTracks() { m_session.playback().PlayTracks(); }
 
     // Where the shortcut keys send the main window's commands; may stay unset.
     void setCommands(RecorderCommands* commands) { m_commands = commands; }
@@ -53,7 +52,7 @@ public:
     int selectedLine() const;
     // Deletes the selected step (Delete key, Skip step).
     void deleteItem();
-    void clearitems() { m_store.clearitems(); }
+    void clearitems() { m_session.store().clearitems(); }
     // Save & Close.
     void Command3_Click();
     // Shows the window and brings it to the front; a hidden window first moves
@@ -97,8 +96,8 @@ private:
     void onCleared();
     void onSelectionRequested(int pos);
 
-    StepStore m_store;
-    PlaybackEngine m_playback{m_store};
+    RecordingSession& m_session;
+    StepStore& m_store; // the session's
     RecorderCommands* m_commands = nullptr;
     bool m_listSync = false; // list maintenance, not a user selection
     bool m_programEnding = false;

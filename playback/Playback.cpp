@@ -12,11 +12,9 @@ PlaybackEngine::PlaybackEngine(const StepStore& store, QObject* parent) : QObjec
 
 void PlaybackEngine::PlayTracks()
 {
-    if (!m_host)
-        return;
-    m_host->setHourglass(true);
+    emit busyChanged(true);
     playIndex = 0;
-    m_host->prepareRun();
+    emit runStarting();
     playCount = m_store.count();
     Timer1.setInterval(m_interval);
     Timer1.start();
@@ -25,25 +23,23 @@ void PlaybackEngine::PlayTracks()
 
 void PlaybackEngine::Timer1_Timer()
 {
-    if (!m_host)
-        return;
     if (Timer1.isActive() && playIndex < playCount) {
-        m_host->setStatusText(playIndex == playCount - 1 ? QStringLiteral("Done.")
-                                                         : QStringLiteral("Playback...."));
+        emit statusTextChanged(playIndex == playCount - 1 ? QStringLiteral("Done.")
+                                                          : QStringLiteral("Playback...."));
         // Steps removed during the run are skipped; the run goes on.
         if (playIndex < m_store.count()) {
             const RecordedStep& step = m_store.at(playIndex);
             if (!step.postdata.isEmpty())
-                m_host->navigateStep(step.url, codepage::toAnsi(step.postdata), formHeader());
+                emit stepRequested(step.url, codepage::toAnsi(step.postdata), formHeader());
             else
-                m_host->navigateStep(step.url, {}, {});
+                emit stepRequested(step.url, {}, {});
         }
         ++playIndex;
         if (playIndex == playCount)
-            m_host->setRunningControls(false); // one more tick ends the run
+            emit lastStepRequested(); // one more tick ends the run
         return;
     }
     Timer1.stop();
-    m_host->setStatusText(QStringLiteral("Done."));
-    m_host->setHourglass(false);
+    emit statusTextChanged(QStringLiteral("Done."));
+    emit busyChanged(false);
 }

@@ -7,25 +7,9 @@
 
 class StepStore;
 
-// What a replay needs of the program's windows.
-class PlaybackHost
-{
-public:
-    virtual ~PlaybackHost() = default;
-    // Requests a step in the main window's browser: a GET when postData is empty.
-    virtual void navigateStep(const QString& url, const QByteArray& postData, const QString& headers) = 0;
-    // Before the first request: hide the step editor, bring up the main window,
-    // switch recording off.
-    virtual void prepareRun() = 0;
-    // Play shown / Stop shown.
-    virtual void setRunningControls(bool running) = 0;
-    virtual void setStatusText(const QString& text) = 0;
-    virtual void setHourglass(bool on) = 0;
-};
-
 // Replays the recorded steps in order, one request per tick of a fixed
 // interval, without waiting for pages to load: the pace is the monitoring
-// service's, not the page's.
+// service's, not the page's. The windows follow the run through the signals.
 class PlaybackEngine : public QObject
 {
     Q_OBJECT
@@ -38,7 +22,6 @@ public:
 
     explicit PlaybackEngine(const StepStore& store, QObject* parent = nullptr);
 
-    void setHost(PlaybackHost* host) { m_host = host; }
     // Tests may shorten the pace.
     void setInterval(int ms) { m_interval = ms; }
 
@@ -50,12 +33,22 @@ public:
     void stop() { Timer1.stop(); }
 
     bool isActive() const { return Timer1.isActive(); }
-    int playIndex = 0;
-    int playCount = 0;
+
+signals:
+    // Before the first request: the step editor goes, the main window comes up,
+    // recording stops.
+    void runStarting();
+    // Requests a step in the main window's browser: a GET when postData is empty.
+    void stepRequested(const QString& url, const QByteArray& postData, const QString& headers);
+    // The last step is requested: Play shows again (one more tick ends the run).
+    void lastStepRequested();
+    void statusTextChanged(const QString& text);
+    void busyChanged(bool busy);
 
 private:
     const StepStore& m_store;
-    PlaybackHost* m_host = nullptr;
+    int playIndex = 0;
+    int playCount = 0;
     int m_interval = defaultInterval;
     QTimer Timer1;
 };

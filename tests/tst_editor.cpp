@@ -50,7 +50,8 @@ template <typename T> T* child(QWidget& w, const char* name)
 // Three steps with distinct settings, shown in a visible editor.
 struct Fixture
 {
-    frmControlPanel editor;
+    RecordingSession session;
+    frmControlPanel editor{session};
     CountingCommands commands;
     Fixture(int steps = 3)
     {
@@ -134,17 +135,26 @@ private slots:
 void TestEditor::eachFieldReachesItsOwnSetting_data()
 {
     QTest::addColumn<QString>("control");
-    QTest::addColumn<QString>("next");   // the control Tab goes to
+    QTest::addColumn<QString>("next");  // the control Tab goes to
     QTest::addColumn<int>("commitRow"); // the row clicked to commit
-    QTest::newRow("label") << "txtLabel" << "txtHTTPUser" << 2;
-    QTest::newRow("HTTP user") << "txtHTTPUser" << "txtHTTPpass" << 2;
-    QTest::newRow("HTTP password") << "txtHTTPpass" << "txtKeywords" << 2;
-    QTest::newRow("keywords") << "txtKeywords" << "txtErrors" << 2;
-    QTest::newRow("errors") << "txtErrors" << "txtCookies" << 2;
-    QTest::newRow("errors, the highlighted row clicked") << "txtErrors" << "txtCookies" << 1;
-    QTest::newRow("cookies") << "txtCookies" << "cmbPing" << 2; // past the post data, which takes no input
-    QTest::newRow("ping") << "cmbPing" << "txtTimeout" << 2;
-    QTest::newRow("timeout") << "txtTimeout" << "Command3" << 2;
+    QTest::newRow("label") << "txtLabel"
+                           << "txtHTTPUser" << 2;
+    QTest::newRow("HTTP user") << "txtHTTPUser"
+                               << "txtHTTPpass" << 2;
+    QTest::newRow("HTTP password") << "txtHTTPpass"
+                                   << "txtKeywords" << 2;
+    QTest::newRow("keywords") << "txtKeywords"
+                              << "txtErrors" << 2;
+    QTest::newRow("errors") << "txtErrors"
+                            << "txtCookies" << 2;
+    QTest::newRow("errors, the highlighted row clicked") << "txtErrors"
+                                                         << "txtCookies" << 1;
+    QTest::newRow("cookies") << "txtCookies"
+                             << "cmbPing" << 2; // past the post data, which takes no input
+    QTest::newRow("ping") << "cmbPing"
+                          << "txtTimeout" << 2;
+    QTest::newRow("timeout") << "txtTimeout"
+                             << "Command3" << 2;
 }
 
 void TestEditor::eachFieldReachesItsOwnSetting()

@@ -57,8 +57,10 @@ inline QStringList cutCaptions(const QWidget* window)
                     fm.boundingRect(QRect(0, 0, room.width(), 100000), Qt::TextWordWrap, text).height();
                 if (needed > room.height())
                     problems << describe(w, text, needed, room.height()) + QStringLiteral(" (height)");
-            } else if (fm.horizontalAdvance(text) > room.width() || fm.height() > room.height()) {
+            } else if (fm.horizontalAdvance(text) > room.width()) {
                 problems << describe(w, text, fm.horizontalAdvance(text), room.width());
+            } else if (fm.height() > room.height()) {
+                problems << describe(w, text, fm.height(), room.height()) + QStringLiteral(" (height)");
             }
             continue;
         }

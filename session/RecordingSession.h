@@ -1,0 +1,44 @@
+#pragma once
+
+#include "NavigationTracker.h"
+#include "Playback.h"
+#include "StepStore.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+// One run of the recorder below its windows: the recorded steps, their replay,
+// the form bodies pages reported, and the status text every browser window
+// shows when a page completes. Windows hold it by reference: they show it,
+// forward what the user does and follow its signals.
+class RecordingSession : public QObject
+{
+    Q_OBJECT
+public:
+    explicit RecordingSession(QObject* parent = nullptr);
+
+    StepStore& store() { return m_store; }
+    const StepStore& store() const { return m_store; }
+    PlaybackEngine& playback() { return m_playback; }
+    // Shared by every browser window: a form may post into another window.
+    CaptureStore& captures() { return m_captures; }
+
+    const QString& statusText() const { return m_statusText; }
+    void setStatusText(const QString& text) { m_statusText = text; }
+
+    // A navigation starts in a window whose Recording box is as given: a web
+    // address becomes a step; the blank page is refused while steps exist.
+    struct Start
+    {
+        bool cancel = false;    // the navigation must not go on
+        bool storeFull = false; // the user is to be told the store is full
+    };
+    Start navigationStarting(const QString& url, const QByteArray& postData, bool recording);
+
+private:
+    StepStore m_store;
+    PlaybackEngine m_playback{m_store};
+    CaptureStore m_captures;
+    QString m_statusText = QStringLiteral("Done.");
+};
