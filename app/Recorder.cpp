@@ -146,8 +146,7 @@ void Recorder::offerRecovery(QWidget* parent)
         const bool allowed = store.allowDuplicates();
         store.setAllowDuplicates(true);
         for (const RecordedStep& s : kept->steps)
-            store.addURL(s.url, s.postdata, s.keywords, s.errors, s.cookies, s.httpuser, s.httppass,
-                         s.timeout, s.ping, s.label);
+            store.add(s);
         store.setAllowDuplicates(allowed);
         m_editor->setFieldsFrom(store.at(store.count() - 1), store.at(store.count() - 1).ping);
         m_editor->selectLine(store.count() - 1);

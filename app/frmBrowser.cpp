@@ -556,8 +556,7 @@ public:
     void clearitems() override { m_editor.clearitems(); }
     StepStore::AddResult addURL(const RecordedStep& s, bool reportFullStore) override
     {
-        const auto result = m_editor.store().addURL(s.url, s.postdata, s.keywords, s.errors, s.cookies,
-                                                    s.httpuser, s.httppass, s.timeout, s.ping, s.label);
+        const auto result = m_editor.store().add(s);
         if (result == StepStore::AddResult::StoreFull && reportFullStore)
             m_editor.showFullStoreMessage();
         return result;

@@ -64,11 +64,7 @@ public:
         else
             m_store.clearitems();
     }
-    StepStore::AddResult addURL(const RecordedStep& s, bool) override
-    {
-        return m_store.addURL(s.url, s.postdata, s.keywords, s.errors, s.cookies, s.httpuser, s.httppass,
-                              s.timeout, s.ping, s.label);
-    }
+    StepStore::AddResult addURL(const RecordedStep& s, bool) override { return m_store.add(s); }
     void setEditorFields(const RecordedStep& values, const QString& rawPing) override
     {
         if (m_editor)

@@ -39,15 +39,14 @@ public:
     }
     StepStore::AddResult addURL(const RecordedStep& s, bool reportFullStore) override
     {
-        const auto result = store.addURL(s.url, s.postdata, s.keywords, s.errors, s.cookies, s.httpuser,
-                                         s.httppass, s.timeout, s.ping, s.label);
+        const auto result = store.add(s);
         if (result == StepStore::AddResult::StoreFull && reportFullStore)
             messages << StepStore::fullStoreMessage();
         return result;
     }
     void setEditorFields(const RecordedStep& v, const QString& rawPing) override
     {
-        fields = {v.keywords, v.errors, v.cookies, v.timeout, rawPing, v.httpuser, v.httppass, v.label};
+        fields = {v.keywords, v.errors, v.cookies, v.httpuser, v.httppass, v.timeout, rawPing, v.label};
     }
     int listCount() const override { return store.count(); }
     void selectLine(int row) override

@@ -6,15 +6,17 @@
 // All fields are text; an unset field is empty.
 struct RecordedStep
 {
+    // In the one order the program uses for them everywhere (the store's
+    // addURL, the settings below, the files).
     QString url;
     QString postdata; // request body, one character per byte; empty for a GET
     QString keywords;
     QString errors;
-    QString timeout; // empty reads as "30"
-    QString ping;    // "N" or "Y"; empty reads as "N"
     QString cookies;
     QString httpuser;
     QString httppass;
+    QString timeout; // empty reads as "30"
+    QString ping;    // "N" or "Y"; empty reads as "N"
     QString label;
 
     // "P" for a step with a body, "G" otherwise.
@@ -31,10 +33,10 @@ struct StepSettings
     QString keywords;
     QString errors;
     QString cookies;
-    QString timeout;
-    QString ping;
     QString httpuser;
     QString httppass;
+    QString timeout;
+    QString ping;
     QString label;
 
     friend bool operator==(const StepSettings&, const StepSettings&) = default;

@@ -8,34 +8,36 @@ bool StepStore::isWebAddress(const QString& url)
     return scheme == QLatin1String("HTTP") || scheme == QLatin1String("FTP:");
 }
 
-StepStore::AddResult StepStore::addURL(const QString& URL, const QString& PD, const QString& sKeywords,
-                                       const QString& sErrors, const QString& sCookies,
-                                       const QString& sHttpUser, const QString& sHttpPass,
-                                       const QString& sTimeout, const QString& sPing, const QString& sLabel)
+StepStore::AddResult StepStore::add(const RecordedStep& step)
 {
-    if (!isWebAddress(URL))
+    if (!isWebAddress(step.url))
         return AddResult::NotWebAddress;
     if (m_steps.size() >= capacity)
         return AddResult::StoreFull;
-    if (!notExistURL(URL, PD))
+    if (!notExistURL(step.url, step.postdata))
         return AddResult::Duplicate;
-
-    RecordedStep step;
-    step.url = URL;
-    step.postdata = PD;
-    step.keywords = sKeywords;
-    step.errors = sErrors;
-    step.cookies = sCookies;
-    step.timeout = sTimeout;
-    step.ping = sPing;
-    step.httpuser = sHttpUser;
-    step.httppass = sHttpPass;
-    step.label = sLabel;
     m_steps.append(step);
     m_currentStep = m_steps.size() - 1;
     emit stepAdded(m_currentStep);
     emit changed();
     return AddResult::Added;
+}
+
+StepStore::AddResult StepStore::addURL(const QString& URL, const QString& PD, const QString& sKeywords,
+                                       const QString& sErrors, const QString& sCookies,
+                                       const QString& sHttpUser, const QString& sHttpPass,
+                                       const QString& sTimeout, const QString& sPing, const QString& sLabel)
+{
+    return add({.url = URL,
+                .postdata = PD,
+                .keywords = sKeywords,
+                .errors = sErrors,
+                .cookies = sCookies,
+                .httpuser = sHttpUser,
+                .httppass = sHttpPass,
+                .timeout = sTimeout,
+                .ping = sPing,
+                .label = sLabel});
 }
 
 bool StepStore::notExistURL(const QString& U, const QString& P) const
@@ -111,6 +113,14 @@ void StepStore::setSettings(int pos, const StepSettings& s)
 StepSettings StepStore::settings(int pos) const
 {
     const RecordedStep& step = m_steps.at(pos);
-    return {step.keywords, step.errors, step.cookies, step.timeout,
-            step.ping,     step.httpuser, step.httppass, step.label};
+    StepSettings s;
+    s.keywords = step.keywords;
+    s.errors = step.errors;
+    s.cookies = step.cookies;
+    s.httpuser = step.httpuser;
+    s.httppass = step.httppass;
+    s.timeout = step.timeout;
+    s.ping = step.ping;
+    s.label = step.label;
+    return s;
 }

@@ -14,13 +14,21 @@ class StepStore : public QObject
 public:
     static constexpr int capacity = 150;
 
-    enum class AddResult { Added, NotWebAddress, StoreFull, Duplicate };
+    enum class AddResult
+    {
+        Added,
+        NotWebAddress,
+        StoreFull,
+        Duplicate
+    };
 
     explicit StepStore(QObject* parent = nullptr);
 
     // Appends a step unless the address is not a web or ftp address, the store is
     // full or the step duplicates an earlier one. A full store is the only refusal
     // the caller must report to the user (see fullStoreMessage()).
+    AddResult add(const RecordedStep& step);
+    // The same, field by field.
     AddResult addURL(const QString& URL, const QString& PD, const QString& sKeywords = {},
                      const QString& sErrors = {}, const QString& sCookies = {}, const QString& sHttpUser = {},
                      const QString& sHttpPass = {}, const QString& sTimeout = {}, const QString& sPing = {},
@@ -55,7 +63,10 @@ public:
     void setAllowDuplicates(bool allow) { m_allowDuplicates = allow; }
 
     static bool isWebAddress(const QString& url);
-    static QString fullStoreMessage() { return QStringLiteral("Too many steps in a transaction...maximum = 150!"); }
+    static QString fullStoreMessage()
+    {
+        return QStringLiteral("Too many steps in a transaction...maximum = 150!");
+    }
     static QString fullStoreTitle() { return QStringLiteral("No more"); }
 
 signals:

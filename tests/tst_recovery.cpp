@@ -35,9 +35,9 @@ QList<RecordedStep> distinctSteps(int count)
         const QString n = QString::number(i);
         steps.append({QStringLiteral("http://a.test/") + n, codepage::fromAnsi(QByteArray("a=\0\xff", 4)) + n,
                       QStringLiteral("k\u00e9ywords ") + n, QStringLiteral("errors ") + n,
-                      QStringLiteral("4") + n, i % 2 ? QStringLiteral("Y") : QStringLiteral("N"),
-                      QStringLiteral("c=1; d=") + n, QStringLiteral("user ") + n, QStringLiteral("p\u20ac ") + n,
-                      QString(1000, u'L') + n});
+                      QStringLiteral("c=1; d=") + n, QStringLiteral("user ") + n,
+                      QStringLiteral("p\u20ac ") + n, QStringLiteral("4") + n,
+                      i % 2 ? QStringLiteral("Y") : QStringLiteral("N"), QString(1000, u'L') + n});
     }
     return steps;
 }

@@ -89,8 +89,10 @@ void recordTwoSteps(StepStore& store)
 {
     store.addURL(QStringLiteral("http://shop.test/"), QString());
     store.addURL(QStringLiteral("http://shop.test/login"), QStringLiteral("user=ann&pw=x y"));
-    store.setSettings(
-        1, StepSettings{QStringLiteral("Welcome"), {}, {}, {}, {}, {}, {}, QStringLiteral("Log in")});
+    StepSettings settings;
+    settings.keywords = QStringLiteral("Welcome");
+    settings.label = QStringLiteral("Log in");
+    store.setSettings(1, settings);
 }
 
 } // namespace

@@ -15,9 +15,9 @@
 #include <QTest>
 
 #include <csignal>
-#include <optional>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <optional>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -67,8 +67,8 @@ public:
     }
     void setEditorFields(const RecordedStep& v, const QString& rawPing) override
     {
-        fields = {v.keywords, v.errors,   v.cookies, v.timeout, selectorPing(rawPing),
-                  v.httpuser, v.httppass, v.label};
+        fields = {v.keywords, v.errors, v.cookies, v.httpuser, v.httppass, v.timeout, selectorPing(rawPing),
+                  v.label};
     }
     int listCount() const override { return store.count(); }
     void selectLine(int row) override
@@ -175,7 +175,7 @@ RecordedStep importedStep(int i)
 
 StepSettings settingsOf(const RecordedStep& s)
 {
-    return {s.keywords, s.errors, s.cookies, s.timeout, s.ping, s.httpuser, s.httppass, s.label};
+    return {s.keywords, s.errors, s.cookies, s.httpuser, s.httppass, s.timeout, s.ping, s.label};
 }
 
 RecordedStep withSettings(RecordedStep s, const StepSettings& from)
@@ -427,8 +427,7 @@ void TestTransactionFile::import_data()
     QTest::newRow("one step, nothing selected")
         << document({a.xml()}) << QStringList() << QList<RecordedStep>{ia} << -1;
     QTest::newRow("three steps, the one before the last selected")
-        << document({a.xml(), b.xml(), c.xml()}) << QStringList() << QList<RecordedStep>{ia, ib, ic}
-        << 1;
+        << document({a.xml(), b.xml(), c.xml()}) << QStringList() << QList<RecordedStep>{ia, ib, ic} << 1;
 
     {
         // Read by position, whatever the names: the fourth child fills the
@@ -451,8 +450,8 @@ void TestTransactionFile::import_data()
         m.httpuser = QStringLiteral("u");
         m.httppass = QStringLiteral("p");
         m.label = QStringLiteral("L");
-        QTest::newRow("read by position") << document({renamed, b.xml(), c.xml()}) << QStringList()
-                                          << QList<RecordedStep>{m, ib, ic} << 1;
+        QTest::newRow("read by position")
+            << document({renamed, b.xml(), c.xml()}) << QStringList() << QList<RecordedStep>{m, ib, ic} << 1;
     }
     {
         FileStep bad = a;
@@ -464,8 +463,8 @@ void TestTransactionFile::import_data()
         ibad.label = QStringLiteral("ok%4");
         ibad.cookies.clear();
         QTest::newRow("bad escape empties the field")
-            << document({bad.xml(), b.xml(), c.xml()}) << QStringList()
-            << QList<RecordedStep>{ibad, ib, ic} << 1;
+            << document({bad.xml(), b.xml(), c.xml()}) << QStringList() << QList<RecordedStep>{ibad, ib, ic}
+            << 1;
     }
     {
         // The first step keeps what it read; the last one gets what the editor's
@@ -479,9 +478,8 @@ void TestTransactionFile::import_data()
         RecordedStep ilowerLast = ia;
         ilowerLast.url = QStringLiteral("http://site.test/last");
         ilowerLast.ping = QStringLiteral("N");
-        QTest::newRow("lower-case ping")
-            << document({lower.xml(), b.xml(), lowerLast.xml()}) << QStringList()
-            << QList<RecordedStep>{ilower, ib, ilowerLast} << 1;
+        QTest::newRow("lower-case ping") << document({lower.xml(), b.xml(), lowerLast.xml()}) << QStringList()
+                                         << QList<RecordedStep>{ilower, ib, ilowerLast} << 1;
 
         FileStep escaped = a;
         escaped.ping = "%59";
@@ -499,8 +497,8 @@ void TestTransactionFile::import_data()
         FileStep again = a; // same address and post data, other settings
         again.label = "again";
         again.keywords = "other";
-        QTest::newRow("duplicate refused")
-            << document({a.xml(), again.xml(), b.xml()}) << QStringList{notAll} << QList<RecordedStep>{ia, ib} << 1;
+        QTest::newRow("duplicate refused") << document({a.xml(), again.xml(), b.xml()}) << QStringList{notAll}
+                                           << QList<RecordedStep>{ia, ib} << 1;
         RecordedStep iagain = ia;
         iagain.label = QStringLiteral("again");
         iagain.keywords = QStringLiteral("other");
@@ -538,8 +536,7 @@ void TestTransactionFile::import_data()
         e.httpuser = QStringLiteral("user");
         e.httppass = QStringLiteral("<p>");
         e.label = QStringLiteral("Log in & go");
-        QTest::newRow("hand-edited file")
-            << edited << QStringList() << QList<RecordedStep>{e} << -1;
+        QTest::newRow("hand-edited file") << edited << QStringList() << QList<RecordedStep>{e} << -1;
     }
 }
 
@@ -624,7 +621,8 @@ void TestTransactionFile::importOutcomes()
             QByteArray("<a>").repeated(million) + "http://deep.test/" + QByteArray("</a>").repeated(million);
         bytes = document({QByteArray(fileStep(0).xml()).replace("http://site.test/p0", value)});
     } else if (shape == u"deep-no-steps") {
-        bytes = "<data>" + QByteArray("<x>").repeated(million) + QByteArray("</x>").repeated(million) + "</data>";
+        bytes =
+            "<data>" + QByteArray("<x>").repeated(million) + QByteArray("</x>").repeated(million) + "</data>";
     } else if (shape == u"deep-unclosed") {
         bytes = "<data><transaction><step>" + QByteArray("<a>").repeated(million);
     } else if (shape == u"big-value") {
@@ -660,9 +658,12 @@ void TestTransactionFile::fileWrites_data()
     QTest::addColumn<QString>("before"); // what stands at the path, or what makes the write fail
     QTest::addColumn<int>("mode");       // of the file afterwards; -1: the write fails
 
-    QTest::newRow("chosen, new") << "chosen" << "" << 0600;
-    QTest::newRow("chosen, 0644") << "chosen" << "0644" << 0644;
-    QTest::newRow("chosen, link") << "chosen" << "link" << 0644;
+    QTest::newRow("chosen, new") << "chosen"
+                                 << "" << 0600;
+    QTest::newRow("chosen, 0644") << "chosen"
+                                  << "0644" << 0644;
+    QTest::newRow("chosen, link") << "chosen"
+                                  << "link" << 0644;
     for (const char* writer : {"own xml", "ini save", "ini clear", "recovery"}) {
         for (const char* before : {"", "0644", "link", "dangling"})
             QTest::addRow("%s, %s", writer, *before ? before : "new") << writer << before << 0600;
@@ -695,9 +696,9 @@ void TestTransactionFile::fileWrites()
     const auto restoreUmask = qScopeGuard([&] { ::umask(umaskBefore); });
 
     const bool chosen = writer == u"chosen";
-    const QString name = writer.startsWith(u"ini")    ? QStringLiteral("recorder.ini")
-                         : writer == u"recovery" ? QStringLiteral("recovery.dat")
-                                                 : QStringLiteral("recorder.xml");
+    const QString name = writer.startsWith(u"ini") ? QStringLiteral("recorder.ini")
+                         : writer == u"recovery"   ? QStringLiteral("recovery.dat")
+                                                   : QStringLiteral("recorder.xml");
     QString folder = chosen ? dir.filePath(QStringLiteral("f")) : programFolder();
     QVERIFY(QDir().mkpath(folder));
     const QString elsewhere = dir.filePath(QStringLiteral("elsewhere.txt"));
@@ -718,7 +719,8 @@ void TestTransactionFile::fileWrites()
 
     if (before == u"link" || before == u"dangling") {
         if (before == u"link")
-            QVERIFY(writeFile(elsewhere, old) && ::chmod(QFile::encodeName(elsewhere).constData(), 0644) == 0);
+            QVERIFY(writeFile(elsewhere, old) &&
+                    ::chmod(QFile::encodeName(elsewhere).constData(), 0644) == 0);
         QVERIFY(QFile::link(elsewhere, path));
     } else if (before == u"path is a folder") {
         QVERIFY(QDir().mkdir(path));
