@@ -545,41 +545,6 @@ std::function<bool(const QUrl&)>& pageOpener()
     return opener;
 }
 
-// The import's view of the program: the step editor and the Recording box.
-class EditorImportTarget : public ImportTarget
-{
-public:
-    EditorImportTarget(frmControlPanel& editor, QCheckBox* chkSave, QWidget* parent)
-        : m_editor(editor), m_chkSave(chkSave), m_parent(parent)
-    {}
-    void checkRecording() override { m_chkSave->setChecked(true); }
-    void clearitems() override { m_editor.clearitems(); }
-    StepStore::AddResult addURL(const RecordedStep& s, bool reportFullStore) override
-    {
-        const auto result = m_editor.store().add(s);
-        if (result == StepStore::AddResult::StoreFull && reportFullStore)
-            m_editor.showFullStoreMessage();
-        return result;
-    }
-    void setEditorFields(const RecordedStep& values, const QString& rawPing) override
-    {
-        m_editor.setFieldsFrom(values, rawPing);
-    }
-    int listCount() const override { return m_editor.store().count(); }
-    void selectLine(int row) override { m_editor.selectLine(row); }
-    void recordedItems_Click() override { m_editor.recordedItems_Click(); }
-    void showMessage(const QString& text) override
-    {
-        QMessageBox box(QMessageBox::NoIcon, applicationTitle(), text, QMessageBox::Ok, m_parent);
-        box.exec();
-    }
-
-private:
-    frmControlPanel& m_editor;
-    QCheckBox* m_chkSave;
-    QWidget* m_parent;
-};
-
 void showBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text)
 {
     QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
@@ -779,8 +744,17 @@ void frmBrowser::mOpen_Click()
 
 void frmBrowser::importTransactionFile(const QString& path)
 {
-    EditorImportTarget target(m_recorder.editor(), mainWindow().chkSave(), this);
-    ::importTransactionFile(path, target);
+    const TransactionImport result = ::importTransactionFile(path, m_recorder.session().store());
+    frmControlPanel& editor = m_recorder.editor();
+    if (result.recording)
+        mainWindow().chkSave()->setChecked(true);
+    editor.applyImport(result);
+    for (const TransactionImport::Message& m : result.messages) {
+        if (m.storeFull)
+            editor.showFullStoreMessage();
+        else
+            showBox(this, QMessageBox::NoIcon, applicationTitle(), m.text);
+    }
 }
 
 void frmBrowser::navigateStep(const QString& url, const QByteArray& postData, const QString& headers)

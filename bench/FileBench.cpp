@@ -50,45 +50,17 @@ QList<RecordedStep> largeTransaction()
     return steps;
 }
 
-// The import as the main window runs it, without the message boxes; with no
-// editor, the store alone.
-class BenchImportTarget : public ImportTarget
+// The import as the main window applies it, without the message boxes.
+QStringList importInto(const QString& path, StepStore& store, frmControlPanel* editor)
 {
-public:
-    BenchImportTarget(StepStore& store, frmControlPanel* editor) : m_store(store), m_editor(editor) {}
-    void checkRecording() override {}
-    void clearitems() override
-    {
-        if (m_editor)
-            m_editor->clearitems();
-        else
-            m_store.clearitems();
-    }
-    StepStore::AddResult addURL(const RecordedStep& s, bool) override { return m_store.add(s); }
-    void setEditorFields(const RecordedStep& values, const QString& rawPing) override
-    {
-        if (m_editor)
-            m_editor->setFieldsFrom(values, rawPing);
-    }
-    int listCount() const override { return m_store.count(); }
-    void selectLine(int row) override
-    {
-        if (m_editor)
-            m_editor->selectLine(row);
-    }
-    void recordedItems_Click() override
-    {
-        if (m_editor)
-            m_editor->recordedItems_Click();
-    }
-    void showMessage(const QString& text) override { messages.append(text); }
-
+    const TransactionImport result = importTransactionFile(path, store);
+    if (editor)
+        editor->applyImport(result);
     QStringList messages;
-
-private:
-    StepStore& m_store;
-    frmControlPanel* m_editor;
-};
+    for (const TransactionImport::Message& m : result.messages)
+        messages << m.text;
+    return messages;
+}
 
 } // namespace
 
@@ -126,14 +98,13 @@ void measureFile(const Options& options, const QString& folder)
     frmControlPanel editor(session);
     QList<double> importEditor, importStore;
     for (int i = 0; i < runs + 2; ++i) {
-        BenchImportTarget target(editor.store(), &editor);
         const qint64 t0 = monotonicNs();
-        importTransactionFile(path, target);
+        const QStringList messages = importInto(path, editor.store(), &editor);
         const qint64 t1 = monotonicNs();
-        if (!target.messages.isEmpty() || editor.store().count() != transactionSteps) {
+        if (!messages.isEmpty() || editor.store().count() != transactionSteps) {
             note(QStringLiteral("file: import ended with %1 steps, messages: %2")
                      .arg(editor.store().count())
-                     .arg(target.messages.join(QStringLiteral(" | "))));
+                     .arg(messages.join(QStringLiteral(" | "))));
             return;
         }
         if (i >= 2)
@@ -141,9 +112,8 @@ void measureFile(const Options& options, const QString& folder)
     }
     StepStore store;
     for (int i = 0; i < runs + 2; ++i) {
-        BenchImportTarget target(store, nullptr);
         const qint64 t0 = monotonicNs();
-        importTransactionFile(path, target);
+        importInto(path, store, nullptr);
         const qint64 t1 = monotonicNs();
         if (i >= 2)
             importStore.append(double(t1 - t0) / 1000.0);

@@ -249,6 +249,16 @@ void frmControlPanel::loadStep(int pos)
     m_store.setCurrentStep(pos);
 }
 
+void frmControlPanel::applyImport(const TransactionImport& result)
+{
+    if (result.editorValues)
+        setFieldsFrom(*result.editorValues, result.editorRawPing);
+    if (result.selectLine) {
+        selectLine(*result.selectLine);
+        recordedItems_Click();
+    }
+}
+
 void frmControlPanel::setFieldsFrom(const RecordedStep& step, const QString& rawPing)
 {
     setLimitedText(m_txtLabel, 50, step.label);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "RecordingSession.h"
+#include "TransactionImport.h"
 
 #include <QSet>
 #include <QWidget>
@@ -68,6 +69,9 @@ public:
     // Fields that other windows fill directly (import, recording).
     QLineEdit* txtLabel() const { return m_txtLabel; }
     void setFieldsFrom(const RecordedStep& step, const QString& rawPing);
+    // Shows what an import left in the store: its last step's values, then the
+    // selection it chose, committed.
+    void applyImport(const TransactionImport& result);
 
     // While set, a close request closes for real instead of hiding (program end).
     void setProgramEnding(bool ending) { m_programEnding = ending; }

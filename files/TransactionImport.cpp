@@ -147,75 +147,65 @@ RecordedStep decodedValues(const std::array<pugi::xml_node, childCount>& childre
     return values;
 }
 
-// Adds the steps and leaves the editor as the import expects; false when a step
-// element lacks children. What was done before the failure stays done.
-bool addSteps(const pugi::xpath_node_set& elements, ImportTarget& target)
+// Adds the steps and tells what the editor is to do; false when a step element
+// lacks children. What was done before the failure stays done.
+bool addSteps(const pugi::xpath_node_set& elements, StepStore& store, TransactionImport& result)
 {
-    target.checkRecording();
-    target.clearitems();
+    result.recording = true;
+    store.clearitems();
 
     // A file may hold any number of step elements; the store's limit message is
-    // shown for the first one refused only, not once per element.
+    // shown for the first one refused only, not once per element. Each element's
+    // values replace the previous ones in the editor fields, so only the last
+    // one's are kept. This keeps a file of a million elements quick.
     bool fullStoreReported = false;
-    // Each element's values replace the previous ones in the editor fields and
-    // nothing reads the fields in between, so they are put there once, for the
-    // last element handled. This keeps a file of a million elements quick.
-    bool handledAny = false;
-    RecordedStep editorValues;
-    QString editorRawPing;
-    const auto fillEditor = [&] {
-        if (handledAny)
-            target.setEditorFields(editorValues, editorRawPing);
-    };
-
     std::array<pugi::xml_node, childCount> children;
     for (const pugi::xpath_node& element : elements) {
-        if (!stepChildren(element.node(), children)) {
-            fillEditor();
+        if (!stepChildren(element.node(), children))
             return false;
-        }
         const RecordedStep values = decodedValues(children);
-        if (target.addURL(values, !fullStoreReported) == StepStore::AddResult::StoreFull)
+        if (store.add(values) == StepStore::AddResult::StoreFull && !fullStoreReported) {
             fullStoreReported = true;
-        editorValues = values;
-        editorRawPing = textContent(children[pingChild]);
-        handledAny = true;
+            result.messages.append({true, StepStore::fullStoreMessage()});
+        }
+        result.editorValues = values;
+        result.editorRawPing = textContent(children[pingChild]);
     }
-    fillEditor();
 
     const qsizetype found = static_cast<qsizetype>(elements.size());
-    if (target.listCount() == found) {
-        target.selectLine(static_cast<int>(found) - 2);
+    if (store.count() == found) {
+        result.selectLine = static_cast<int>(found) - 2;
     } else {
-        target.showMessage(notAllStepsMessage());
-        target.selectLine(target.listCount() - 1);
+        result.messages.append({false, notAllStepsMessage()});
+        result.selectLine = store.count() - 1;
     }
-    target.recordedItems_Click();
     return true;
 }
 
 } // namespace
 
-void importTransactionFile(const QString& path, ImportTarget& target)
+TransactionImport importTransactionFile(const QString& path, StepStore& store)
 {
+    TransactionImport result;
     // Only regular files: opening a pipe or a device could block or never end.
     const QFileInfo info(path);
     pugi::xml_document document;
     if (!info.isFile() || !document.load_file(QFile::encodeName(path).constData())) {
-        target.showMessage(QStringLiteral("Error opening file ") + path);
-        return;
+        result.messages.append({false, QStringLiteral("Error opening file ") + path});
+        return result;
     }
 
     try {
         const pugi::xpath_node_set elements = document.select_nodes("/data/transaction/step");
         if (elements.empty()) {
-            target.showMessage(noStepsMessage());
-            return;
+            result.messages.append({false, noStepsMessage()});
+            return result;
         }
-        if (!addSteps(elements, target))
-            target.showMessage(parserErrorMessage());
+        if (!addSteps(elements, store, result))
+            result.messages.append({false, parserErrorMessage()});
     } catch (const std::exception&) {
         // Out of memory for a huge file: the import stops where it is.
-        target.showMessage(parserErrorMessage());
+        result.messages.append({false, parserErrorMessage()});
     }
+    return result;
 }

@@ -5,6 +5,7 @@
 #include "SmallDisk.h"
 #include "TransactionFile.h"
 #include "TransactionImport.h"
+#include "frmControlPanel.h"
 
 #include <QDir>
 #include <QFile>
@@ -32,64 +33,6 @@ const QString parserError = QStringLiteral(
     "Cannot initialize XML parser. Please check if you have MSXML6.0 installed and registered correctly.");
 const QString storeFull = QStringLiteral("Too many steps in a transaction...maximum = 150!");
 
-// The step editor as the import drives it: fields that the closing commit writes
-// into the current step, a ping selector that shows "Y" only for the exact text
-// "Y", a selection whose change commits and loads.
-class FakeTarget : public ImportTarget
-{
-public:
-    StepStore store;
-    bool recording = false;
-    int selected = -1;
-    StepSettings fields;
-    QStringList messages; // every message box, the store's limit box included
-
-    static QString selectorPing(const QString& text)
-    {
-        return text == u"Y" ? QStringLiteral("Y") : QStringLiteral("N");
-    }
-
-    void checkRecording() override { recording = true; }
-    void clearitems() override
-    {
-        store.clearitems();
-        fields = {};
-        fields.ping = QStringLiteral("N");
-        selected = -1;
-    }
-    StepStore::AddResult addURL(const RecordedStep& s, bool reportFullStore) override
-    {
-        const auto result = store.addURL(s.url, s.postdata, s.keywords, s.errors, s.cookies, s.httpuser,
-                                         s.httppass, s.timeout, s.ping, s.label);
-        if (result == StepStore::AddResult::StoreFull && reportFullStore)
-            messages << StepStore::fullStoreMessage();
-        return result;
-    }
-    void setEditorFields(const RecordedStep& v, const QString& rawPing) override
-    {
-        fields = {v.keywords, v.errors, v.cookies, v.httpuser, v.httppass, v.timeout, selectorPing(rawPing),
-                  v.label};
-    }
-    int listCount() const override { return store.count(); }
-    void selectLine(int row) override
-    {
-        if (row == selected)
-            return;
-        selected = row;
-        recordedItems_Click();
-    }
-    void recordedItems_Click() override
-    {
-        store.setSettings(store.currentStep(), fields);
-        if (selected < 0 || selected >= store.count())
-            return;
-        store.setCurrentStep(selected);
-        fields = store.settings(selected);
-        fields.ping = selectorPing(fields.ping);
-    }
-    void showMessage(const QString& text) override { messages << text; }
-};
-
 RecordedStep oldStep()
 {
     RecordedStep s;
@@ -98,11 +41,27 @@ RecordedStep oldStep()
     return s;
 }
 
-// A target whose store already holds a recorded step, Recording unticked.
-void prefill(FakeTarget& target)
+// The import as Open applies it: a store with a step recorded before, the step
+// editor showing it, the messages the import asks for.
+struct Importer
 {
-    target.addURL(oldStep(), true);
-}
+    RecordingSession session;
+    frmControlPanel editor{session};
+    StepStore& store = session.store();
+    bool recording = false;
+    QStringList messages; // every message box, the store's limit box included
+
+    Importer() { store.add(oldStep()); }
+    void run(const QString& path)
+    {
+        const TransactionImport result = importTransactionFile(path, store);
+        recording = result.recording;
+        editor.applyImport(result);
+        for (const TransactionImport::Message& m : result.messages)
+            messages << m.text;
+    }
+    int selected() const { return editor.selectedLine(); }
+};
 
 // Readable form of steps for comparisons.
 QStringList describe(const QList<RecordedStep>& steps)
@@ -402,9 +361,8 @@ void TestTransactionFile::writeImportWrite()
     QVERIFY2(saveTransactionFile(path, written, &error), qPrintable(error));
     QCOMPARE(readFile(path), written);
 
-    FakeTarget target;
-    prefill(target);
-    importTransactionFile(path, target);
+    Importer target;
+    target.run(path);
     QCOMPARE(target.messages, QStringList());
     QCOMPARE(describe(target.store.steps()), describe(steps));
     QCOMPARE(transactionFileBytes(target.store.steps(), account), written);
@@ -552,13 +510,12 @@ void TestTransactionFile::import()
     const QString path = dir.filePath(QStringLiteral("in.xml"));
     QVERIFY(writeFile(path, file));
 
-    FakeTarget target;
-    prefill(target);
-    importTransactionFile(path, target);
+    Importer target;
+    target.run(path);
 
     QCOMPARE(target.messages, messages.replaceInStrings(QStringLiteral("%path"), path));
     QCOMPARE(describe(target.store.steps()), describe(steps));
-    QCOMPARE(target.selected, selected);
+    QCOMPARE(target.selected(), selected);
     QVERIFY(target.recording);
 }
 
@@ -631,9 +588,8 @@ void TestTransactionFile::importOutcomes()
     if (!bytes.isEmpty())
         QVERIFY(writeFile(path, bytes));
 
-    FakeTarget target;
-    prefill(target);
-    importTransactionFile(path, target);
+    Importer target;
+    target.run(path);
     QCOMPARE(target.messages, messages.replaceInStrings(QStringLiteral("%path"), path));
     QCOMPARE(target.recording, stepsLeft >= 0);
     if (stepsLeft < 0)
@@ -806,5 +762,5 @@ void TestTransactionFile::fileWrites()
         QCOMPARE(fileMode(folder), 0700);
 }
 
-QTEST_GUILESS_MAIN(TestTransactionFile)
+QTEST_MAIN(TestTransactionFile)
 #include "tst_transactionfile.moc"
