@@ -81,7 +81,7 @@ frmBrowser* Recorder::start()
     auto* main = new frmBrowser(*this, WebBrowser::Origin::OwnWindow);
     m_editor->setCommands(main);
     main->followPlayback(m_session.playback());
-    m_services = std::make_unique<ServiceWindows>(m_session.store(), main);
+    m_services = std::make_unique<ServiceWindows>(m_session, main);
     offerRecovery(main);
     return main;
 }

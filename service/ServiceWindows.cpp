@@ -1,5 +1,8 @@
 #include "ServiceWindows.h"
 
+#include "ProgramFolder.h"
+#include "RecordingSession.h"
+
 #include "BusyWait.h"
 #include "ServiceRules.h"
 #include "StepStore.h"
@@ -41,8 +44,8 @@ void bringUp(QWidget* window, const QWidget* over = nullptr)
 
 } // namespace
 
-ServiceWindows::ServiceWindows(const StepStore& store, QWidget* mainWindow)
-    : m_store(store), m_mainWindow(mainWindow)
+ServiceWindows::ServiceWindows(RecordingSession& session, QWidget* mainWindow)
+    : m_session(session), m_store(session.store()), m_mainWindow(mainWindow)
 {}
 
 ServiceWindows::~ServiceWindows()
@@ -99,7 +102,14 @@ void ServiceWindows::openProblemReport()
 
 AccountCredentials ServiceWindows::currentAccount()
 {
-    return loadedSignIn().account();
+    if (!m_frmUpload) {
+        // What the sign-in window's load would put into its fields.
+        AccountCredentials fields;
+        bool save = false;
+        CredentialsFile file(programFile(QStringLiteral("recorder.ini")));
+        m_session.setAccount(file.LoadINIVariables(fields, save) ? fields : AccountCredentials());
+    }
+    return m_session.account();
 }
 
 ::frmUpload& ServiceWindows::loadedSignIn()

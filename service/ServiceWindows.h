@@ -8,6 +8,7 @@
 #include <QPointer>
 
 class QWidget;
+class RecordingSession;
 class StepStore;
 class frmProblem;
 class frmUpload;
@@ -21,16 +22,15 @@ class ServiceWindows : public QObject
 {
     Q_OBJECT
 public:
-    ServiceWindows(const StepStore& store, QWidget* mainWindow); // mainWindow: parent of boxes/windows
+    ServiceWindows(RecordingSession& session, QWidget* mainWindow); // mainWindow: parent of boxes/windows
     ~ServiceWindows() override;
 
     // The main window's Upload command: "Nothing to upload" when the store is empty, else the sign-in window.
     void lblUpload_Click();
     // The Help menu's "Report a problem": shows the problem report window.
     void openProblemReport();
-    // The account as the sign-in window's fields hold it; loads that window hidden first when it is not
-    // loaded (its load fills the fields from recorder.ini). Used by Save as for the transaction file's user
-    // name and key.
+    // The account as the sign-in window's fields hold it; when that window is not loaded, as its load
+    // would fill them, from recorder.ini. Used by Save as for the transaction file's user name and key.
     AccountCredentials currentAccount();
 
     // Windows for tests (nullptr when not loaded).
@@ -40,6 +40,7 @@ public:
 
     // Used by the windows.
     const StepStore& store() const { return m_store; }
+    RecordingSession& session() { return m_session; }
     QWidget* mainWindow() const { return m_mainWindow; }
     // The sign-in window, loaded (hidden) when it is not.
     ::frmUpload& loadedSignIn();
@@ -64,6 +65,7 @@ private:
     ::frmUpload& showSignIn();
     template <typename Window> void track(QPointer<Window>& slot, Window* window);
 
+    RecordingSession& m_session;
     const StepStore& m_store;
     QByteArray m_transactionBytes;
     QString m_signInLoadError; // told when the sign-in window next shows

@@ -1,5 +1,7 @@
 #include "frmUpload.h"
 
+#include "RecordingSession.h"
+
 #include "BusyWait.h"
 #include "ProgramFolder.h"
 #include "ServiceRules.h"
@@ -74,6 +76,9 @@ frmUpload::frmUpload(ServiceWindows& owner, QWidget* parent) : QWidget(parent, Q
     m_txtUsername->setFocus();
 
     connect(m_Command2, &QPushButton::clicked, this, &frmUpload::Command2_Click);
+    // The session's account is what the fields show.
+    for (QLineEdit* field : {m_txtUsername, m_txtKey})
+        connect(field, &QLineEdit::textChanged, this, [this] { m_owner.session().setAccount(account()); });
 }
 
 QString frmUpload::Form_Load()

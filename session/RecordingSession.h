@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Credentials.h"
 #include "NavigationTracker.h"
 #include "Playback.h"
 #include "StepStore.h"
@@ -9,8 +10,8 @@
 #include <QString>
 
 // One run of the recorder below its windows: the recorded steps, their replay,
-// the form bodies pages reported, and the status text every browser window
-// shows when a page completes. Windows hold it by reference: they show it,
+// the form bodies pages reported, the service account, and the status text
+// every browser window shows when a page completes. Windows hold it by reference: they show it,
 // forward what the user does and follow its signals.
 class RecordingSession : public QObject
 {
@@ -23,6 +24,11 @@ public:
     PlaybackEngine& playback() { return m_playback; }
     // Shared by every browser window: a form may post into another window.
     CaptureStore& captures() { return m_captures; }
+
+    // The account the service is signed in with: the sign-in window's fields as
+    // last loaded or typed.
+    const AccountCredentials& account() const { return m_account; }
+    void setAccount(const AccountCredentials& account) { m_account = account; }
 
     const QString& statusText() const { return m_statusText; }
     void setStatusText(const QString& text) { m_statusText = text; }
@@ -40,5 +46,6 @@ private:
     StepStore m_store;
     PlaybackEngine m_playback{m_store};
     CaptureStore m_captures;
+    AccountCredentials m_account;
     QString m_statusText = QStringLiteral("Done.");
 };

@@ -2,6 +2,7 @@
 #include "LayoutCheck.h"
 #include "MessageBoxCatcher.h"
 #include "ProgramFolder.h"
+#include "RecordingSession.h"
 #include "ServiceExchange.h"
 #include "ServiceRules.h"
 #include "ServiceWindows.h"
@@ -133,7 +134,8 @@ private:
     QProcess m_standin;
     QByteArray m_host;
     std::unique_ptr<QWidget> m_mainWindow;
-    std::unique_ptr<StepStore> m_store;
+    std::unique_ptr<RecordingSession> m_session;
+    StepStore* m_store = nullptr;
     std::unique_ptr<ServiceWindows> m_windows;
 };
 
@@ -175,16 +177,18 @@ void TestServiceWindows::init()
         folder.rmdir(name);
     }
     m_mainWindow = std::make_unique<QWidget>();
-    m_store = std::make_unique<StepStore>();
+    m_session = std::make_unique<RecordingSession>();
+    m_store = &m_session->store();
     recordTwoSteps(*m_store);
-    m_windows = std::make_unique<ServiceWindows>(*m_store, m_mainWindow.get());
+    m_windows = std::make_unique<ServiceWindows>(*m_session, m_mainWindow.get());
 }
 
 void TestServiceWindows::cleanup()
 {
     m_windows.reset();
     m_mainWindow.reset();
-    m_store.reset();
+    m_session.reset();
+    m_store = nullptr;
     QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
 }
 
@@ -589,6 +593,9 @@ void TestServiceWindows::problemReport()
 {
     writeAll(programFile(QStringLiteral("recorder.ini")),
              iniFileBytes({QStringLiteral("jdoe"), QStringLiteral("s3cret")}));
+    // Save as takes the saved account without making the sign-in window.
+    QCOMPARE(m_windows->currentAccount().key, QStringLiteral("s3cret"));
+    QVERIFY(!m_windows->frmUpload());
     MessageBoxCatcher boxes;
     m_windows->openProblemReport();
     frmProblem* report = m_windows->frmProblem();
@@ -604,8 +611,7 @@ void TestServiceWindows::problemReport()
     QVERIFY(report->SubmitProblem()->isEnabled());
 
     // What the sign-in window showed is replaced by the saved account.
-    m_windows->currentAccount();
-    m_windows->frmUpload()->txtUsername()->setText(QStringLiteral("typed"));
+    m_windows->loadedSignIn().txtUsername()->setText(QStringLiteral("typed"));
     const QStringList before = stored(QStringLiteral("report"));
     report->description()->setPlainText(QStringLiteral("It fails.\nOn every page."));
     click(report->SubmitProblem());
