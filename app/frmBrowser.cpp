@@ -413,7 +413,7 @@ void frmBrowser::BeforeNavigate2(const QString& url, const QByteArray& postData,
     if (m_chkSave->isChecked())
         pendingPostData = codepage::fromAnsi(postData);
     const RecordingSession::Start start =
-        m_recorder.session().navigationStarting(url, postData, m_chkSave->isChecked());
+        m_recorder.session().navigationStarting(url, pendingPostData, m_chkSave->isChecked());
     if (start.storeFull) {
         // Shown outside the engine's callback; the navigation goes on.
         frmControlPanel& editor = m_recorder.editor();

@@ -46,20 +46,20 @@ void setLimitedText(QLineEdit* edit, int limit, const QString& text)
 } // namespace
 
 frmControlPanel::frmControlPanel(RecordingSession& session, QWidget* parent)
-    : QWidget(parent, Qt::Window), m_session(session), m_store(session.store())
+    : QWidget(parent, Qt::Window), m_session(session)
 {
     setObjectName(QStringLiteral("frmControlPanel"));
     setWindowTitle(QStringLiteral("Control Panel"));
     buildControls();
 
-    connect(&m_store, &StepStore::stepAdded, this, &frmControlPanel::onStepAdded);
-    connect(&m_store, &StepStore::stepRemoved, this, &frmControlPanel::onStepRemoved);
-    connect(&m_store, &StepStore::cleared, this, &frmControlPanel::onCleared);
-    connect(&m_store, &StepStore::selectionRequested, this, &frmControlPanel::onSelectionRequested);
-    connect(m_cAllowDuplicates, &QCheckBox::toggled, &m_store, &StepStore::setAllowDuplicates);
+    connect(&m_session.store(), &StepStore::stepAdded, this, &frmControlPanel::onStepAdded);
+    connect(&m_session.store(), &StepStore::stepRemoved, this, &frmControlPanel::onStepRemoved);
+    connect(&m_session.store(), &StepStore::cleared, this, &frmControlPanel::onCleared);
+    connect(&m_session.store(), &StepStore::selectionRequested, this, &frmControlPanel::onSelectionRequested);
+    connect(m_cAllowDuplicates, &QCheckBox::toggled, &m_session.store(), &StepStore::setAllowDuplicates);
 
     // Window load state.
-    m_store.setCurrentStep(0);
+    m_session.store().setCurrentStep(0);
     m_cmbPing->setCurrentIndex(0);
 }
 
@@ -188,8 +188,8 @@ StepStore::AddResult frmControlPanel::addURL(const QString& URL, const QString& 
                                              const QString& sTimeout, const QString& sPing,
                                              const QString& sLabel)
 {
-    const auto result =
-        m_store.addURL(URL, PD, sKeywords, sErrors, sCookies, sHttpUser, sHttpPass, sTimeout, sPing, sLabel);
+    const auto result = m_session.store().addURL(URL, PD, sKeywords, sErrors, sCookies, sHttpUser, sHttpPass,
+                                                 sTimeout, sPing, sLabel);
     if (result == StepStore::AddResult::StoreFull)
         showFullStoreMessage();
     return result;
@@ -210,7 +210,7 @@ int frmControlPanel::selectedLine() const
 void frmControlPanel::recordedItems_Click()
 {
     const int newIndex = m_recordedItems->currentRow();
-    if (!m_store.commitLock())
+    if (!m_session.store().commitLock())
         commitFields();
     if (newIndex >= 0)
         loadStep(newIndex);
@@ -238,15 +238,15 @@ void frmControlPanel::commitFields()
     s.httpuser = m_txtHTTPUser->text();
     s.httppass = m_txtHTTPpass->text();
     s.label = m_txtLabel->text();
-    m_store.setSettings(m_store.currentStep(), s);
+    m_session.store().setSettings(m_session.store().currentStep(), s);
 }
 
 void frmControlPanel::loadStep(int pos)
 {
-    if (pos >= m_store.count())
+    if (pos >= m_session.store().count())
         return;
-    setFieldsFrom(m_store.at(pos), m_store.at(pos).ping);
-    m_store.setCurrentStep(pos);
+    setFieldsFrom(m_session.store().at(pos), m_session.store().at(pos).ping);
+    m_session.store().setCurrentStep(pos);
 }
 
 void frmControlPanel::applyImport(const TransactionImport& result)
@@ -285,15 +285,15 @@ void frmControlPanel::emptyFields()
 void frmControlPanel::deleteItem()
 {
     const int p = m_recordedItems->currentRow();
-    if (p < 0 && m_store.count() >= 2)
+    if (p < 0 && m_session.store().count() >= 2)
         return; // nothing selected: nothing to delete
-    m_store.deleteItem(p);
+    m_session.store().deleteItem(p);
 }
 
 void frmControlPanel::onStepAdded(int pos)
 {
     m_listSync = true;
-    m_recordedItems->insertItem(pos, m_store.at(pos).url);
+    m_recordedItems->insertItem(pos, m_session.store().at(pos).url);
     m_listSync = false;
 }
 

@@ -101,7 +101,6 @@ private:
     void onSelectionRequested(int pos);
 
     RecordingSession& m_session;
-    StepStore& m_store; // the session's
     RecorderCommands* m_commands = nullptr;
     bool m_listSync = false; // list maintenance, not a user selection
     bool m_programEnding = false;

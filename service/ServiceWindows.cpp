@@ -45,7 +45,7 @@ void bringUp(QWidget* window, const QWidget* over = nullptr)
 } // namespace
 
 ServiceWindows::ServiceWindows(RecordingSession& session, QWidget* mainWindow)
-    : m_session(session), m_store(session.store()), m_mainWindow(mainWindow)
+    : m_session(session), m_mainWindow(mainWindow)
 {}
 
 ServiceWindows::~ServiceWindows()
@@ -85,7 +85,7 @@ template <typename Window> void ServiceWindows::track(QPointer<Window>& slot, Wi
 
 void ServiceWindows::lblUpload_Click()
 {
-    if (m_store.isEmpty()) {
+    if (store().isEmpty()) {
         showMessageBox(m_mainWindow, QMessageBox::Information, QStringLiteral("Nothing to upload"),
                        QStringLiteral("No steps recorded yet."));
         return;
@@ -98,6 +98,11 @@ void ServiceWindows::openProblemReport()
     if (!m_frmProblem)
         track(m_frmProblem, new ::frmProblem(*this, m_mainWindow));
     bringUp(m_frmProblem, m_mainWindow);
+}
+
+const StepStore& ServiceWindows::store() const
+{
+    return m_session.store();
 }
 
 AccountCredentials ServiceWindows::currentAccount()
@@ -135,7 +140,7 @@ AccountCredentials ServiceWindows::currentAccount()
 
 bool ServiceWindows::writeTransactionFile(const AccountCredentials& account, QString* error)
 {
-    QByteArray bytes = transactionFileBytes(m_store.steps(), account);
+    QByteArray bytes = transactionFileBytes(store().steps(), account);
     if (!saveTransactionFile(defaultTransactionFile(), bytes, error))
         return false;
     m_transactionBytes = std::move(bytes);

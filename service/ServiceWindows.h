@@ -39,7 +39,7 @@ public:
     ::frmProblem* frmProblem() const;
 
     // Used by the windows.
-    const StepStore& store() const { return m_store; }
+    const StepStore& store() const;
     RecordingSession& session() { return m_session; }
     QWidget* mainWindow() const { return m_mainWindow; }
     // The sign-in window, loaded (hidden) when it is not.
@@ -66,7 +66,6 @@ private:
     template <typename Window> void track(QPointer<Window>& slot, Window* window);
 
     RecordingSession& m_session;
-    const StepStore& m_store;
     QByteArray m_transactionBytes;
     QString m_signInLoadError; // told when the sign-in window next shows
     QPointer<QWidget> m_mainWindow;

@@ -1,13 +1,11 @@
 #include "RecordingSession.h"
 
-#include "CodePage.h"
-
 RecordingSession::RecordingSession(QObject* parent) : QObject(parent)
 {
     connect(&m_playback, &PlaybackEngine::statusTextChanged, this, &RecordingSession::setStatusText);
 }
 
-RecordingSession::Start RecordingSession::navigationStarting(const QString& url, const QByteArray& postData,
+RecordingSession::Start RecordingSession::navigationStarting(const QString& url, const QString& postData,
                                                              bool recording)
 {
     Start start;
@@ -16,7 +14,6 @@ RecordingSession::Start RecordingSession::navigationStarting(const QString& url,
     if (url == u"about:blank")
         start.cancel = m_store.count() >= 1;
     else
-        start.storeFull =
-            m_store.addURL(url, codepage::fromAnsi(postData)) == StepStore::AddResult::StoreFull;
+        start.storeFull = m_store.addURL(url, postData) == StepStore::AddResult::StoreFull;
     return start;
 }

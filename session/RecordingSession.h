@@ -40,7 +40,8 @@ public:
         bool cancel = false;    // the navigation must not go on
         bool storeFull = false; // the user is to be told the store is full
     };
-    Start navigationStarting(const QString& url, const QByteArray& postData, bool recording);
+    // postData: the body as text, one character per byte.
+    Start navigationStarting(const QString& url, const QString& postData, bool recording);
 
 private:
     StepStore m_store;
