@@ -4,6 +4,7 @@
 #include "RecoveryFile.h"
 #include "ServiceWindows.h"
 #include "frmBrowser.h"
+#include "frmCheck.h"
 #include "frmControlPanel.h"
 
 #include <QApplication>
@@ -68,6 +69,7 @@ Recorder::~Recorder()
 {
     // Windows closing may still commit into the store: that is no longer work to keep.
     disconnect(&m_session.store(), nullptr, this, nullptr);
+    delete m_check.data();
     m_services.reset();
     for (const QPointer<frmBrowser>& w : std::as_const(m_windows))
         delete w.data();
@@ -109,6 +111,16 @@ void Recorder::windowOpened(frmBrowser* window)
 {
     m_windows.removeAll(nullptr);
     m_windows.append(window);
+}
+
+frmCheck* Recorder::checkWindow() const
+{
+    return m_check;
+}
+
+void Recorder::setCheckWindow(frmCheck* window)
+{
+    m_check = window;
 }
 
 void Recorder::closeAllBut(frmBrowser* window)

@@ -13,6 +13,7 @@
 #include <memory>
 
 class frmBrowser;
+class frmCheck;
 class frmControlPanel;
 class ServiceWindows;
 class QWebEngineProfile;
@@ -46,6 +47,10 @@ public:
     // The question's text for the readable steps of a kept copy.
     static QString recoveryQuestion(int readable, bool damaged, const QString& keptAs);
 
+    // The check window while one is open.
+    frmCheck* checkWindow() const;
+    void setCheckWindow(frmCheck* window);
+
     // Window bookkeeping, used by the browser windows.
     void windowOpened(frmBrowser* window);
     // Closes every other window, the most recently opened first (program end).
@@ -64,4 +69,5 @@ private:
     std::unique_ptr<frmControlPanel> m_editor;
     std::unique_ptr<ServiceWindows> m_services;
     QList<QPointer<frmBrowser>> m_windows;
+    QPointer<frmCheck> m_check;
 };

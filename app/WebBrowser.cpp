@@ -10,11 +10,13 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLoggingCategory>
+#include <QMenu>
 #include <QPointer>
 #include <QStackedLayout>
 #include <QTimer>
 #include <QUuid>
 #include <QWebChannel>
+#include <QWebEngineContextMenuRequest>
 #include <QWebEngineHistory>
 #include <QWebEngineHttpRequest>
 #include <QWebEnginePage>
@@ -669,6 +671,15 @@ void WebBrowser::Private::showPage()
     // The view comes into being with the page it shows: a view without a page
     // would make a page of its own.
     view = new QWebEngineView(page, q);
+    // The engine's own menu, with what the window adds for the selection.
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(view, &QWidget::customContextMenuRequested, q, [this](const QPoint& at) {
+        QMenu* menu = view->createStandardContextMenu();
+        const QWebEngineContextMenuRequest* request = view->lastContextMenuRequest();
+        emit q->ContextMenu(menu, request ? request->selectedText() : QString());
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+        menu->popup(view->mapToGlobal(at));
+    });
     stack->addWidget(view);
     stack->setCurrentWidget(view);
 }

@@ -7,6 +7,7 @@
 #include <memory>
 
 class CaptureStore;
+class QMenu;
 class QWebEnginePage;
 class QWebEngineProfile;
 class QWebEngineView;
@@ -70,6 +71,9 @@ signals:
     // leaving it null refuses the new window.
     void NewWindow2(WebBrowser** newBrowser);
     void WindowClosing(bool openedByScript, bool* cancel);
+    // The page's context menu is about to show: the handler may add entries.
+    // selectedText: the page's selection where the menu was asked for.
+    void ContextMenu(QMenu* menu, const QString& selectedText);
     // The page's renderer process ended abnormally.
     void RendererCrashed(const QString& reason);
 

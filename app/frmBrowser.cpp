@@ -2,6 +2,7 @@
 
 #include "BrowserLayout.h"
 #include "CodePage.h"
+#include "FileChooser.h"
 #include "Pictures.h"
 #include "Recorder.h"
 #include "RepaintThrottle.h"
@@ -11,6 +12,7 @@
 #include "TransactionFile.h"
 #include "TransactionImport.h"
 #include "Twips.h"
+#include "frmCheck.h"
 #include "frmControlPanel.h"
 #include "tallyro_config.h"
 
@@ -19,10 +21,10 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
-#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -181,6 +183,7 @@ void frmBrowser::buildControls()
     connect(m_browser, &WebBrowser::NewWindow2, this, &frmBrowser::NewWindow2);
     connect(m_browser, &WebBrowser::WindowClosing, this, &frmBrowser::WindowClosing);
     connect(m_browser, &WebBrowser::RendererCrashed, this, &frmBrowser::RendererCrashed);
+    connect(m_browser, &WebBrowser::ContextMenu, this, &frmBrowser::ContextMenu);
 
     m_StatusContainer = new QWidget(m_client);
     m_StatusContainer->setObjectName(QStringLiteral("StatusContainer"));
@@ -232,6 +235,11 @@ void frmBrowser::buildMenus()
     QAction* reset = add(recorder, "mRestart", QStringLiteral("&Reset"), QKeySequence(Qt::CTRL | Qt::Key_W));
     QAction* upload =
         add(recorder, "mnuUpload", QStringLiteral("&Upload"), QKeySequence(Qt::CTRL | Qt::Key_U));
+    recorder->insertSeparator(upload);
+    QAction* check =
+        add(recorder, "mCheck", QStringLiteral("&Check transaction"), QKeySequence(Qt::CTRL | Qt::Key_K));
+    recorder->insertAction(upload, check);
+    connect(check, &QAction::triggered, this, &frmBrowser::mCheck_Click);
     connect(back, &QAction::triggered, this, &frmBrowser::lblStepBack_Click);
     connect(skip, &QAction::triggered, this, &frmBrowser::lblSkip_Click);
     connect(m_mPlay, &QAction::triggered, this, &frmBrowser::Label2_Click);
@@ -531,12 +539,6 @@ void frmBrowser::closeEvent(QCloseEvent* event)
 
 namespace {
 
-std::optional<QString>& nextFileName()
-{
-    static std::optional<QString> name;
-    return name;
-}
-
 std::function<bool(const QUrl&)>& pageOpener()
 {
     static std::function<bool(const QUrl&)> opener = [](const QUrl& url) {
@@ -555,7 +557,7 @@ void showBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, cons
 
 void frmBrowser::setNextFileName(const QString& name)
 {
-    nextFileName() = name;
+    filechooser::setNextAnswer(name);
 }
 
 void frmBrowser::setPageOpener(std::function<bool(const QUrl&)> opener)
@@ -639,6 +641,69 @@ void frmBrowser::Label2_Click()
     m_recorder.session().playback().PlayTracks();
 }
 
+void frmBrowser::mCheck_Click()
+{
+    if (frmCheck* open = m_recorder.checkWindow()) {
+        if (open->run().isRunning()) { // one check at a time
+            open->raise();
+            open->activateWindow();
+            return;
+        }
+        open->close();
+    }
+    frmControlPanel& editor = m_recorder.editor();
+    if (editor.store().count() < 1) {
+        showBox(this, QMessageBox::NoIcon, QStringLiteral("No steps recorded"),
+                QStringLiteral("You haven't recorded any steps"));
+        return;
+    }
+    // What the editor shows of a step counts, as it would at the next commit.
+    if (editor.selectedLine() >= 0)
+        editor.selectLine(editor.selectedLine());
+    auto* check = new frmCheck(editor.store().steps());
+    m_recorder.setCheckWindow(check);
+    connect(check, &frmCheck::stepChosen, this, [this](int index) {
+        if (index >= m_recorder.session().store().count())
+            return;
+        showEditor();
+        m_recorder.editor().selectLine(index);
+    });
+    check->show();
+    check->run().start();
+}
+
+void frmBrowser::addPageCheck(bool alertWhenFound, const QString& text)
+{
+    RecordingSession& session = m_recorder.session();
+    const int pos = session.pageStep(m_browser->LocationURL());
+    if (pos < 0) {
+        showBox(this, QMessageBox::NoIcon, QStringLiteral("No steps recorded"),
+                QStringLiteral("You haven't recorded any steps"));
+        return;
+    }
+    QString message;
+    frmControlPanel& editor = m_recorder.editor();
+    showEditor();
+    if (!editor.addCheckPhrase(
+            pos, alertWhenFound ? frmControlPanel::CheckField::Errors : frmControlPanel::CheckField::Keywords,
+            text, &message))
+        showBox(this, QMessageBox::Warning, productTitle(), message);
+}
+
+void frmBrowser::ContextMenu(QMenu* menu, const QString& selectedText)
+{
+    const QString text = selectedText.simplified();
+    if (text.isEmpty())
+        return;
+    menu->addSeparator();
+    QAction* notFound = menu->addAction(QStringLiteral("Alert me if this text is not found"));
+    notFound->setObjectName(QStringLiteral("mAlertNotFound"));
+    QAction* found = menu->addAction(QStringLiteral("Alert me if this text is found"));
+    found->setObjectName(QStringLiteral("mAlertFound"));
+    connect(notFound, &QAction::triggered, this, [this, text] { addPageCheck(false, text); });
+    connect(found, &QAction::triggered, this, [this, text] { addPageCheck(true, text); });
+}
+
 void frmBrowser::Command1_Click()
 {
     frmBrowser& main = mainWindow();
@@ -693,13 +758,8 @@ void frmBrowser::mnuExit_Click()
 QString frmBrowser::chooseFile(const QString& title, bool save)
 {
     const QString initial = QStringLiteral("*.xml");
-    if (nextFileName()) {
-        const QString name = *nextFileName();
-        nextFileName().reset();
-        return name;
-    }
-    const QString chosen = save ? QFileDialog::getSaveFileName(this, title, initial, initial)
-                                : QFileDialog::getOpenFileName(this, title, initial, initial);
+    const QString chosen = save ? filechooser::saveName(this, title, initial, initial)
+                                : filechooser::openName(this, title, initial, initial);
     return chosen.isEmpty() ? initial : chosen; // cancelled: the initial name comes back
 }
 

@@ -56,6 +56,8 @@ public:
     void mnuExit_Click();
     void problem_Click();
     void mOpen_Click();
+    // Checks the transaction in a window of its own (Recorder menu).
+    void mCheck_Click();
     void mSave_Click();
     // Writes the transaction file; an empty sFile means the default file, and is
     // set to it. False (after telling the user) when the file could not be written.
@@ -107,6 +109,9 @@ private:
     void NewWindow2(WebBrowser** newBrowser);
     void WindowClosing(bool openedByScript, bool* cancel);
     void RendererCrashed(const QString& reason);
+    void ContextMenu(QMenu* menu, const QString& selectedText);
+    // Adds the page's selected text to a keyword field of the step the page belongs to.
+    void addPageCheck(bool alertWhenFound, const QString& text);
     void setStatus(const QString& text);
 
     Recorder& m_recorder;

@@ -2,6 +2,7 @@
 
 #include "EditorPlacement.h"
 #include "RecorderCommands.h"
+#include "StepCheck.h"
 #include "Twips.h"
 
 #include <QApplication>
@@ -29,6 +30,7 @@ constexpr int designWidth = 6345;
 constexpr int designHeight = 9495;
 constexpr int fieldRowHeight = 660;
 
+constexpr int keywordLimit = 250;
 constexpr int noLimit = std::numeric_limits<int>::max();
 
 // Sets a text box's text without losing characters beyond its typing limit: the
@@ -115,10 +117,10 @@ void frmControlPanel::buildControls()
     m_txtHTTPpass = makeEdit("txtHTTPpass", 50);
     m_txtHTTPpass->setEchoMode(QLineEdit::Password);
     addFieldFrame(QStringLiteral("Password"), m_txtHTTPpass, QRect(2985, 3360, 2790, fieldRowHeight), 315);
-    m_txtKeywords = makeEdit("txtKeywords", 250);
+    m_txtKeywords = makeEdit("txtKeywords", keywordLimit);
     addFieldFrame(QStringLiteral("Alert me if the following keywords are not found"), m_txtKeywords,
                   QRect(120, 4080, 5655, fieldRowHeight), 315);
-    m_txtErrors = makeEdit("txtErrors", 250);
+    m_txtErrors = makeEdit("txtErrors", keywordLimit);
     addFieldFrame(QStringLiteral("Alert me if the following keywords are found"), m_txtErrors,
                   QRect(120, 4800, 5655, fieldRowHeight), 315);
     m_txtCookies = makeEdit("txtCookies", noLimit);
@@ -227,6 +229,25 @@ void frmControlPanel::selectLine(int row)
     recordedItems_Click();
 }
 
+bool frmControlPanel::addCheckPhrase(int pos, CheckField field, const QString& phrase, QString* message)
+{
+    if (pos < 0 || pos >= m_session.store().count())
+        return false;
+    selectLine(pos); // commits the step shown so far, then shows this one
+    QLineEdit* edit = field == CheckField::Keywords ? m_txtKeywords : m_txtErrors;
+    const QString text = stepcheck::withPhrase(edit->text(), phrase);
+    if (text.size() > keywordLimit) {
+        *message = QStringLiteral("The field would hold %1 characters, more than its limit of %2. "
+                                  "Select a shorter text, or shorten the field first.")
+                       .arg(text.size())
+                       .arg(keywordLimit);
+        return false;
+    }
+    setLimitedText(edit, keywordLimit, text);
+    commitFields();
+    return true;
+}
+
 void frmControlPanel::commitFields()
 {
     StepSettings s;
@@ -266,8 +287,8 @@ void frmControlPanel::setFieldsFrom(const RecordedStep& step, const QString& raw
     setLimitedText(m_txtHTTPpass, 50, step.httppass);
     if (m_txtPostData->toPlainText() != step.postdata)
         m_txtPostData->setPlainText(step.postdata);
-    setLimitedText(m_txtKeywords, 250, step.keywords);
-    setLimitedText(m_txtErrors, 250, step.errors);
+    setLimitedText(m_txtKeywords, keywordLimit, step.keywords);
+    setLimitedText(m_txtErrors, keywordLimit, step.errors);
     setLimitedText(m_txtCookies, noLimit, step.cookies);
     setLimitedText(m_txtTimeout, noLimit, step.timeoutOrDefault());
     m_cmbPing->setCurrentIndex(rawPing == QLatin1String("Y") ? 1 : 0);

@@ -63,6 +63,18 @@ public:
     // Runs the command bound to a typed character; true when one ran.
     bool dispatchShortcut(int charCode);
 
+    // Adds a phrase to a keyword field of the step at pos and shows that step:
+    // the field the service alerts on when a phrase is missing (keywords) or
+    // present (errors). The user's edits of the step shown before are kept.
+    // False, with the field unchanged and the reason in *message, when the field
+    // would grow beyond its limit.
+    enum class CheckField
+    {
+        Keywords,
+        Errors
+    };
+    bool addCheckPhrase(int pos, CheckField field, const QString& phrase, QString* message);
+
     // Mirrors the main window's "Allow duplicate URLs" option.
     QCheckBox* cAllowDuplicates() const { return m_cAllowDuplicates; }
 

@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools
   qt6-webchannel-dev libqt6webenginecore6-bin libgl-dev
   libcurl4-openssl-dev libpugixml-dev libcpp-httplib-dev libicu-dev
-  xvfb xauth fonts-dejavu-core xdotool
+  xvfb xauth fonts-dejavu-core xdotool chromium
   dpkg-dev desktop-file-utils debootstrap
 )
 

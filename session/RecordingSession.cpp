@@ -1,5 +1,7 @@
 #include "RecordingSession.h"
 
+#include <QUrl>
+
 RecordingSession::RecordingSession(QObject* parent) : QObject(parent)
 {
     connect(&m_playback, &PlaybackEngine::statusTextChanged, this, &RecordingSession::setStatusText);
@@ -16,4 +18,15 @@ RecordingSession::Start RecordingSession::navigationStarting(const QString& url,
     else
         start.storeFull = m_store.addURL(url, postData) == StepStore::AddResult::StoreFull;
     return start;
+}
+
+int RecordingSession::pageStep(const QString& pageUrl) const
+{
+    const auto withoutFragment = [](const QString& url) { return QUrl(url).adjusted(QUrl::RemoveFragment); };
+    const QUrl page = withoutFragment(pageUrl);
+    for (int i = m_store.count() - 1; i >= 0; --i) {
+        if (withoutFragment(m_store.at(i).url) == page)
+            return i;
+    }
+    return m_store.count() - 1;
 }

@@ -43,6 +43,11 @@ public:
     // postData: the body as text, one character per byte.
     Start navigationStarting(const QString& url, const QString& postData, bool recording);
 
+    // The step a page shown at this address belongs to: the last step recorded
+    // for the address (a fragment aside), else the last step recorded; -1 when
+    // there is none.
+    int pageStep(const QString& pageUrl) const;
+
 private:
     StepStore m_store;
     PlaybackEngine m_playback{m_store};

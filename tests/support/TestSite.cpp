@@ -290,7 +290,19 @@ void TestSite::Private::handle(const httplib::Request& req, httplib::Response& r
         slow(req, res);
     else if (path == "/nocontent")
         res.status = 204;
-    else if (path == "/favicon.ico")
+    else if (path == "/auth") {
+        // HTTP Basic authentication with the user and password the query names.
+        const QByteArray expected =
+            "Basic " +
+            (bytes(req.get_param_value("user")) + ':' + bytes(req.get_param_value("pass"))).toBase64();
+        if (bytes(req.get_header_value("Authorization")) == expected) {
+            setPage(res, 200, "Welcome",
+                    "<p>Welcome, " + htmlEscaped(bytes(req.get_param_value("user"))) + "</p>\n");
+        } else {
+            setPage(res, 401, "Unauthorized", "<p>Sign in first.</p>\n");
+            res.set_header("WWW-Authenticate", "Basic realm=\"test\"");
+        }
+    } else if (path == "/favicon.ico")
         setPage(res, 404, "Not Found", "<p>No icon.</p>\n");
     else if (method == "POST")
         setPage(res, 200, "Received",

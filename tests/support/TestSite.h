@@ -28,6 +28,7 @@ struct LoggedRequest
 //   /redirect?code=301|302|303|307|308&to=<path or base URL + path>  that status with Location
 //   /slow?ms=N        answers after N ms (at most 5000)
 //   /nocontent        204
+//   /auth?user=U&pass=P  200 "Welcome, U" with those Basic credentials, else 401 asking for them
 //   /favicon.ico      404
 //   POST anything     200 page titled "Received"
 //   GET /echo...      200 page titled "Echo <path>"
