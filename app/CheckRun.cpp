@@ -137,7 +137,10 @@ void CheckRun::loadEnded(bool succeeded, int httpStatus, const QString& error)
     m_load.succeeded = succeeded;
     m_load.httpStatus = httpStatus;
     m_load.error = error;
-    if (!succeeded) {
+    // The page's text is read only when there is a phrase to look for.
+    const RecordedStep& step = m_steps.at(m_index);
+    if (!succeeded ||
+        (stepcheck::phrases(step.keywords).isEmpty() && stepcheck::phrases(step.errors).isEmpty())) {
         finishStep();
         return;
     }

@@ -57,7 +57,7 @@ public:
     void problem_Click();
     void mOpen_Click();
     // Checks the transaction in a window of its own (Recorder menu).
-    void mCheck_Click();
+    void mCheck_Click() override;
     void mSave_Click();
     // Writes the transaction file; an empty sFile means the default file, and is
     // set to it. False (after telling the user) when the file could not be written.

@@ -52,8 +52,9 @@ frmCheck::frmCheck(const QList<RecordedStep>& steps, QWidget* parent)
     m_grdCheck->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_grdCheck->setSelectionMode(QAbstractItemView::SingleSelection);
     m_grdCheck->horizontalHeader()->setStretchLastSection(true);
-    splitter->setStretchFactor(0, 1);
-    splitter->setStretchFactor(1, 1);
+    m_view->setMinimumHeight(120);
+    splitter->setChildrenCollapsible(false);
+    splitter->setSizes({400, 260});
     for (int i = 0; i < steps.size(); ++i)
         showResult(i);
     m_grdCheck->resizeColumnsToContents();

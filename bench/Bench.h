@@ -40,5 +40,7 @@ void measureMemory(const Options& options, const TestSite& site, const QString& 
 // Recording overhead, its breakdown and playback pacing, in this process. False
 // when the recorder's start page did not complete.
 bool measureInProcess(const Options& options, TestSite& site);
+// A check run of a transaction against its pages loaded in a plain view.
+void measureCheck(const Options& options, const TestSite& site);
 
 } // namespace bench

@@ -2,7 +2,7 @@
 // line per figure on standard output; details and the machine's load go to
 // standard error. Run it on a display (xvfb-run -a) or with QT_QPA_PLATFORM=offscreen.
 //
-//   tallyro-bench [--only overhead,startup,memory,pacing,file,diagnose] [--quick]
+//   tallyro-bench [--only overhead,startup,memory,pacing,file,check,diagnose] [--quick]
 //
 // "diagnose" (only when named) repeats the page-load comparison for parts of the
 // recorder, to show where a page-load overhead comes from.
@@ -43,7 +43,7 @@ int main(int argc, char* argv[])
         } else if (args.at(i) == u"--only" && i + 1 < args.size()) {
             options.only = args.at(++i).split(u',', Qt::SkipEmptyParts);
         } else {
-            std::fprintf(stderr, "usage: tallyro-bench [--only overhead,startup,memory,pacing,file,diagnose] "
+            std::fprintf(stderr, "usage: tallyro-bench [--only overhead,startup,memory,pacing,file,check,diagnose] "
                                  "[--quick]\n");
             return 2;
         }
@@ -68,6 +68,8 @@ int main(int argc, char* argv[])
         measureMemory(options, site, home.path(), logFile);
     if (!measureInProcess(options, site))
         return 1;
+    if (options.wants(QStringLiteral("check")))
+        measureCheck(options, site);
     note(QStringLiteral("[end] load average %1, %2 s in all")
              .arg(loadAverage())
              .arg(double(monotonicNs() - begin) / 1e9, 0, 'f', 0));

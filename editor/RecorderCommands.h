@@ -11,4 +11,5 @@ public:
     virtual void Label2_Click() = 0;      // Play        (Ctrl+P)
     virtual void lblRestart_Click() = 0;  // Reset       (Ctrl+W)
     virtual void lblUpload_Click() = 0;   // Upload      (Ctrl+U)
+    virtual void mCheck_Click() = 0;      // Check transaction (Ctrl+K)
 };

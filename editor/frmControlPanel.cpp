@@ -383,6 +383,9 @@ bool frmControlPanel::dispatchShortcut(int charCode)
     case 23:
         m_commands->lblRestart_Click();
         return true;
+    case 11:
+        m_commands->mCheck_Click();
+        return true;
     case 21:
         m_commands->lblUpload_Click();
         return true;
@@ -397,6 +400,8 @@ int frmControlPanel::charCodeOf(int key, Qt::KeyboardModifiers modifiers, const 
         return 13;
     if (key == Qt::Key_Escape)
         return 27;
+    if (key == Qt::Key_Backtab)
+        return 0; // types nothing (some keyboards send a vertical tab, Ctrl+K's code)
     const bool ctrl = modifiers.testFlag(Qt::ControlModifier) && !modifiers.testFlag(Qt::AltModifier) &&
                       !modifiers.testFlag(Qt::MetaModifier);
     if (ctrl && key >= Qt::Key_A && key <= Qt::Key_Z)

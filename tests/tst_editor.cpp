@@ -37,6 +37,7 @@ struct CountingCommands : RecorderCommands
     }
     void lblRestart_Click() override { ran << QStringLiteral("reset"); }
     void lblUpload_Click() override { ran << QStringLiteral("upload"); }
+    void mCheck_Click() override { ran << QStringLiteral("check"); }
 };
 
 template <typename T> T* child(QWidget& w, const char* name)
@@ -344,6 +345,7 @@ void TestEditor::keyboardDispatch_data()
         << "txtKeywords" << int(Qt::Key_P) << ctrl << "play" << true;
     QTest::newRow("Ctrl+W in cookies") << "txtCookies" << int(Qt::Key_W) << ctrl << "reset" << false;
     QTest::newRow("Ctrl+U in keywords") << "txtKeywords" << int(Qt::Key_U) << ctrl << "upload" << false;
+    QTest::newRow("Ctrl+K in label") << "txtLabel" << int(Qt::Key_K) << ctrl << "check" << false;
     QTest::newRow("Ctrl+P in password") << "txtHTTPpass" << int(Qt::Key_P) << ctrl << "play" << false;
     QTest::newRow("Ctrl+Z in list") << "recordedItems" << int(Qt::Key_Z) << ctrl << "stepBack" << false;
     QTest::newRow("Ctrl+U in ping") << "cmbPing" << int(Qt::Key_U) << ctrl << "upload" << false;
