@@ -1,5 +1,6 @@
 #include "Recorder.h"
 
+#include "MessageBox.h"
 #include "ProgramFolder.h"
 #include "RecoveryFile.h"
 #include "ServiceWindows.h"
@@ -10,30 +11,19 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
-#include <QMessageBox>
-#include <QPushButton>
 
 namespace {
 
-std::function<bool(QWidget*, const QString&, int)>& restoreQuestion()
+// Asks whether to restore the readable steps of a kept copy; with none it only tells.
+bool askRestore(QWidget* parent, const QString& text, int steps)
 {
-    static std::function<bool(QWidget*, const QString&, int)> question = [](QWidget* parent,
-                                                                            const QString& text, int steps) {
-        QMessageBox box(steps > 0 ? QMessageBox::Question : QMessageBox::Warning,
-                        QStringLiteral("TallyroNet Transaction Recorder"), text, QMessageBox::NoButton,
-                        parent);
-        if (steps == 0) {
-            box.addButton(QMessageBox::Ok);
-            box.exec();
-            return false;
-        }
-        QPushButton* restore = box.addButton(QStringLiteral("Restore"), QMessageBox::AcceptRole);
-        box.addButton(QStringLiteral("Discard"), QMessageBox::RejectRole);
-        box.setDefaultButton(restore);
-        box.exec();
-        return box.clickedButton() == restore;
-    };
-    return question;
+    const QString title = QStringLiteral("TallyroNet Transaction Recorder");
+    if (steps == 0) {
+        messagebox::show(parent, QMessageBox::Warning, title, text);
+        return false;
+    }
+    return messagebox::ask(parent, QMessageBox::Question, title, text,
+                           {QStringLiteral("Restore"), QStringLiteral("Discard")}) == 0;
 }
 
 } // namespace
@@ -52,11 +42,6 @@ QString Recorder::recoveryQuestion(int readable, bool damaged, const QString& ke
         return text + QStringLiteral(" Restore the %1 step(s) that could be read?").arg(readable);
     }
     return text + QStringLiteral(" Restore the %1 recorded step(s) it kept?").arg(readable);
-}
-
-void Recorder::setRestoreQuestion(std::function<bool(QWidget*, const QString&, int)> question)
-{
-    restoreQuestion() = std::move(question);
 }
 
 Recorder::Recorder(QWebEngineProfile* profile, QObject* parent)
@@ -151,7 +136,7 @@ void Recorder::offerRecovery(QWidget* parent)
     const QString keptAs = kept && kept->damaged ? keepDamagedCopy(recoveryFile()) : QString();
     const int readable = kept ? int(kept->steps.size()) : 0;
     const bool ask = kept && (readable > 0 || kept->damaged);
-    if (ask && restoreQuestion()(parent, recoveryQuestion(readable, kept->damaged, keptAs), readable) &&
+    if (ask && askRestore(parent, recoveryQuestion(readable, kept->damaged, keptAs), readable) &&
         readable > 0) {
         StepStore& store = m_session.store();
         // The steps were accepted when recorded, duplicates included.
@@ -184,15 +169,10 @@ void Recorder::saveRecoveryCopy()
     if (m_recoveryFailing)
         return;
     m_recoveryFailing = true;
-    auto* box =
-        new QMessageBox(QMessageBox::Warning, QStringLiteral("TallyroNet Transaction Recorder"),
-                        error + QStringLiteral(" Recording goes on, but if the program ended abnormally "
-                                               "now, the steps recorded from here on could not be "
-                                               "restored."),
-                        QMessageBox::Ok, mainWindow());
-    box->setObjectName(QStringLiteral("recoveryWriteFailure"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
     // Not modal: it may come from inside a page load.
-    box->setWindowModality(Qt::NonModal);
-    box->show();
+    messagebox::notify(mainWindow(), QMessageBox::Warning, QStringLiteral("TallyroNet Transaction Recorder"),
+                       error + QStringLiteral(" Recording goes on, but if the program ended abnormally "
+                                              "now, the steps recorded from here on could not be "
+                                              "restored."),
+                       QStringLiteral("recoveryWriteFailure"));
 }

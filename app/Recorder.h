@@ -40,10 +40,6 @@ public:
     frmBrowser* mainWindow() const;
     QList<frmBrowser*> windows() const;
 
-    // Asks whether to restore the steps a run that ended abnormally left (with
-    // no readable step it only tells); tests replace the question.
-    static void
-    setRestoreQuestion(std::function<bool(QWidget* parent, const QString& text, int steps)> question);
     // The question's text for the readable steps of a kept copy.
     static QString recoveryQuestion(int readable, bool damaged, const QString& keptAs);
 

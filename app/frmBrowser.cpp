@@ -3,6 +3,7 @@
 #include "BrowserLayout.h"
 #include "CodePage.h"
 #include "FileChooser.h"
+#include "MessageBox.h"
 #include "Pictures.h"
 #include "Recorder.h"
 #include "RepaintThrottle.h"
@@ -510,9 +511,8 @@ void frmBrowser::WindowClosing(bool openedByScript, bool* cancel)
         close();
         return;
     }
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Error"),
-                    QStringLiteral("Error: Cannot close this window"), QMessageBox::Ok, this);
-    box.exec();
+    messagebox::show(this, QMessageBox::NoIcon, QStringLiteral("Error"),
+                     QStringLiteral("Error: Cannot close this window"));
     *cancel = true;
 }
 
@@ -545,12 +545,6 @@ std::function<bool(const QUrl&)>& pageOpener()
         return QDesktopServices::openUrl(url);
     };
     return opener;
-}
-
-void showBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text)
-{
-    QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
-    box.exec();
 }
 
 } // namespace
@@ -632,8 +626,8 @@ void frmBrowser::Label2_Click()
         return;
     }
     if (m_recorder.session().store().count() < 1) {
-        showBox(this, QMessageBox::Critical, QStringLiteral("Transaction Recorder"),
-                QStringLiteral("No steps were recorded - nothing to play"));
+        messagebox::show(this, QMessageBox::Critical, QStringLiteral("Transaction Recorder"),
+                         QStringLiteral("No steps were recorded - nothing to play"));
         return;
     }
     m_timTimer.start();
@@ -653,8 +647,8 @@ void frmBrowser::mCheck_Click()
     }
     frmControlPanel& editor = m_recorder.editor();
     if (editor.store().count() < 1) {
-        showBox(this, QMessageBox::NoIcon, QStringLiteral("No steps recorded"),
-                QStringLiteral("You haven't recorded any steps"));
+        messagebox::show(this, QMessageBox::NoIcon, QStringLiteral("No steps recorded"),
+                         QStringLiteral("You haven't recorded any steps"));
         return;
     }
     // What the editor shows of a step counts, as it would at the next commit.
@@ -677,8 +671,8 @@ void frmBrowser::addPageCheck(bool alertWhenFound, const QString& text)
     RecordingSession& session = m_recorder.session();
     const int pos = session.pageStep(m_browser->LocationURL());
     if (pos < 0) {
-        showBox(this, QMessageBox::NoIcon, QStringLiteral("No steps recorded"),
-                QStringLiteral("You haven't recorded any steps"));
+        messagebox::show(this, QMessageBox::NoIcon, QStringLiteral("No steps recorded"),
+                         QStringLiteral("You haven't recorded any steps"));
         return;
     }
     QString message;
@@ -687,7 +681,7 @@ void frmBrowser::addPageCheck(bool alertWhenFound, const QString& text)
     if (!editor.addCheckPhrase(
             pos, alertWhenFound ? frmControlPanel::CheckField::Errors : frmControlPanel::CheckField::Keywords,
             text, &message))
-        showBox(this, QMessageBox::Warning, productTitle(), message);
+        messagebox::show(this, QMessageBox::Warning, productTitle(), message);
 }
 
 void frmBrowser::ContextMenu(QMenu* menu, const QString& selectedText)
@@ -743,8 +737,9 @@ void frmBrowser::mAllowDuplicates_Click()
     const bool wasChecked = !m_mAllowDuplicates->isChecked();
     if (wasChecked && m_recorder.session().store().haveDuplicateURLs()) {
         m_mAllowDuplicates->setChecked(true);
-        showBox(this, QMessageBox::NoIcon, QStringLiteral("Warning"),
-                QStringLiteral("You have already recorded duplicate URLs, please delete them first."));
+        messagebox::show(
+            this, QMessageBox::NoIcon, QStringLiteral("Warning"),
+            QStringLiteral("You have already recorded duplicate URLs, please delete them first."));
         return;
     }
     m_recorder.editor().cAllowDuplicates()->setChecked(m_mAllowDuplicates->isChecked());
@@ -766,8 +761,8 @@ QString frmBrowser::chooseFile(const QString& title, bool save)
 void frmBrowser::mSave_Click()
 {
     if (m_recorder.session().store().count() < 1) {
-        showBox(this, QMessageBox::NoIcon, QStringLiteral("No steps recorded"),
-                QStringLiteral("You haven't recorded any steps"));
+        messagebox::show(this, QMessageBox::NoIcon, QStringLiteral("No steps recorded"),
+                         QStringLiteral("You haven't recorded any steps"));
         return;
     }
     QString file = chooseFile(QStringLiteral("File Save"), true);
@@ -784,12 +779,12 @@ bool frmBrowser::writeTransactionFile(QString& sFile)
         transactionFileBytes(m_recorder.session().store().steps(), m_recorder.services().currentAccount());
     QString error;
     if (!saveTransactionFile(sFile, bytes, &error)) {
-        showBox(this, QMessageBox::Warning, applicationTitle(), error);
+        messagebox::show(this, QMessageBox::Warning, applicationTitle(), error);
         return false;
     }
     if (sFile != defaultTransactionFile())
-        showBox(this, QMessageBox::NoIcon, QStringLiteral("File Save"),
-                QStringLiteral("File saved successfully"));
+        messagebox::show(this, QMessageBox::NoIcon, QStringLiteral("File Save"),
+                         QStringLiteral("File saved successfully"));
     return true;
 }
 
@@ -813,7 +808,7 @@ void frmBrowser::importTransactionFile(const QString& path)
         if (m.storeFull)
             editor.showFullStoreMessage();
         else
-            showBox(this, QMessageBox::NoIcon, applicationTitle(), m.text);
+            messagebox::show(this, QMessageBox::NoIcon, applicationTitle(), m.text);
     }
 }
 

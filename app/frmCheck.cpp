@@ -2,13 +2,13 @@
 
 #include "FileChooser.h"
 #include "FileReplace.h"
+#include "MessageBox.h"
 
 #include <QBoxLayout>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSplitter>
 #include <QTableWidget>
@@ -165,8 +165,7 @@ bool frmCheck::saveReport(const QString& path)
     if (replaceFile(path, stepcheck::htmlReport(m_run->results(), QDateTime::currentDateTime(), m_notices),
                     FileKind::UserFile, &reason))
         return true;
-    QMessageBox box(QMessageBox::Warning, title(), fileErrorMessage(path, reason), QMessageBox::Ok, this);
-    box.exec();
+    messagebox::show(this, QMessageBox::Warning, title(), fileErrorMessage(path, reason));
     return false;
 }
 

@@ -1,6 +1,7 @@
 #include "frmControlPanel.h"
 
 #include "EditorPlacement.h"
+#include "MessageBox.h"
 #include "RecorderCommands.h"
 #include "StepCheck.h"
 #include "Twips.h"
@@ -199,9 +200,7 @@ StepStore::AddResult frmControlPanel::addURL(const QString& URL, const QString& 
 
 void frmControlPanel::showFullStoreMessage()
 {
-    QMessageBox box(QMessageBox::Critical, StepStore::fullStoreTitle(), StepStore::fullStoreMessage(),
-                    QMessageBox::Ok, isVisible() ? this : nullptr);
-    box.exec();
+    messagebox::show(this, QMessageBox::Critical, StepStore::fullStoreTitle(), StepStore::fullStoreMessage());
 }
 
 int frmControlPanel::selectedLine() const
@@ -423,8 +422,7 @@ void frmControlPanel::showSelectedUrl()
     recordedItems_Click();
     const QListWidgetItem* item = m_recordedItems->currentItem();
     const QString url = item ? item->text() : QString();
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Recorded URL"), url, QMessageBox::Ok, this);
-    box.exec();
+    messagebox::show(this, QMessageBox::NoIcon, QStringLiteral("Recorded URL"), url);
     copySelectedUrl();
 }
 

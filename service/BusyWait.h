@@ -2,8 +2,6 @@
 
 #include "ServiceExchange.h"
 
-#include <QMessageBox>
-
 #include <functional>
 
 class QWidget;
@@ -32,13 +30,3 @@ public:
 private:
     bool m_set = false;
 };
-
-// A modal message box with an OK button only and plain text (the service's
-// answers are shown as they are, never as markup). The normal cursor shows over
-// it even while a busy cursor is set. A text longer than the screen can show is
-// cut, and a note saying how many characters were left out takes the rest's
-// place, so the box and its OK button stay on the screen.
-void showMessageBox(QWidget* parent, QMessageBox::Icon icon, const QString& title, const QString& text);
-
-// The note that ends a cut text, for the number of characters left out.
-QString cutTextNote(qsizetype leftOut);

@@ -125,9 +125,8 @@ QString reportSuccessText()
 
 QString delimiterInPartText(const QString& partName)
 {
-    const QString what = partName == QLatin1String("file")
-                             ? QStringLiteral("The transaction file")
-                             : QStringLiteral("The field \"%1\"").arg(partName);
+    const QString what = partName == QLatin1String("file") ? QStringLiteral("The transaction file")
+                                                           : QStringLiteral("The field \"%1\"").arg(partName);
     return what + QStringLiteral(" contains \"----Xu02=$\", the text that separates the parts of the "
                                  "request, so it cannot be sent. Please remove that text and try again.");
 }

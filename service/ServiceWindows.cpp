@@ -1,5 +1,6 @@
 #include "ServiceWindows.h"
 
+#include "MessageBox.h"
 #include "ProgramFolder.h"
 #include "RecordingSession.h"
 
@@ -86,8 +87,8 @@ template <typename Window> void ServiceWindows::track(QPointer<Window>& slot, Wi
 void ServiceWindows::lblUpload_Click()
 {
     if (store().isEmpty()) {
-        showMessageBox(m_mainWindow, QMessageBox::Information, QStringLiteral("Nothing to upload"),
-                       QStringLiteral("No steps recorded yet."));
+        messagebox::show(m_mainWindow, QMessageBox::Information, QStringLiteral("Nothing to upload"),
+                         QStringLiteral("No steps recorded yet."));
         return;
     }
     showSignIn();
@@ -133,7 +134,7 @@ AccountCredentials ServiceWindows::currentAccount()
     // A credentials file that could not be read or created is told when the window shows.
     if (!m_signInLoadError.isEmpty()) {
         const QString error = std::exchange(m_signInLoadError, QString());
-        showMessageBox(&window, QMessageBox::Warning, applicationTitle(), error);
+        messagebox::show(&window, QMessageBox::Warning, applicationTitle(), error);
     }
     return window;
 }
@@ -174,7 +175,7 @@ void ServiceWindows::signedIn(const AccountCredentials& account)
 
 void ServiceWindows::transactionListRefused(const QString& answer)
 {
-    showMessageBox(m_mainWindow, QMessageBox::NoIcon, applicationTitle(), answer);
+    messagebox::show(m_mainWindow, QMessageBox::NoIcon, applicationTitle(), answer);
     if (m_frmfileUpload)
         m_frmfileUpload->close();
     if (m_frmUpload)

@@ -2,6 +2,7 @@
 
 #include "BusyWait.h"
 #include "Credentials.h"
+#include "MessageBox.h"
 #include "ProgramFolder.h"
 #include "ServiceRules.h"
 #include "ServiceWindows.h"
@@ -104,8 +105,8 @@ bool frmProblem::loadSavedUsername(QString* error)
 void frmProblem::SubmitProblem_Click()
 {
     if (m_fEmail->text().isEmpty() || m_fName->text().isEmpty() || m_description->toPlainText().isEmpty()) {
-        showMessageBox(this, QMessageBox::Warning, QStringLiteral("Missing information"),
-                       QStringLiteral("Please fill in all the fields"));
+        messagebox::show(this, QMessageBox::Warning, QStringLiteral("Missing information"),
+                         QStringLiteral("Please fill in all the fields"));
         return;
     }
     m_SubmitProblem->setEnabled(false);
@@ -133,16 +134,16 @@ void frmProblem::SubmitProblem_Click()
     const bool reached = exchangeWhileBusy(QStringLiteral("POST"), reportObjectPath(), multipartHeader(),
                                            body, &response, &error);
     if (reached && isSuccessAnswer(response))
-        showMessageBox(this, QMessageBox::Information, reportTitle, reportSuccessText());
+        messagebox::show(this, QMessageBox::Information, reportTitle, reportSuccessText());
     else
-        showMessageBox(this, QMessageBox::Critical, reportTitle,
-                       reportFailureText(reached ? response : error));
+        messagebox::show(this, QMessageBox::Critical, reportTitle,
+                         reportFailureText(reached ? response : error));
     hide();
 }
 
 void frmProblem::failPreparation(const QString& error)
 {
-    showMessageBox(this, QMessageBox::Critical, reportTitle, error);
+    messagebox::show(this, QMessageBox::Critical, reportTitle, error);
     // Nothing was sent, so the same report may be tried again.
     m_SubmitProblem->setEnabled(true);
 }

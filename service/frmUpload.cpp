@@ -1,5 +1,6 @@
 #include "frmUpload.h"
 
+#include "MessageBox.h"
 #include "RecordingSession.h"
 
 #include "BusyWait.h"
@@ -126,13 +127,13 @@ AccountCredentials frmUpload::account() const
 void frmUpload::Command2_Click()
 {
     if (m_txtUsername->text().isEmpty() || m_txtKey->text().isEmpty()) {
-        showMessageBox(this, QMessageBox::Warning, QStringLiteral("Inavlid username or key"),
-                       QStringLiteral("Please enter your username and key!"));
+        messagebox::show(this, QMessageBox::Warning, QStringLiteral("Inavlid username or key"),
+                         QStringLiteral("Please enter your username and key!"));
         return;
     }
     if (m_owner.store().isEmpty()) {
-        showMessageBox(this, QMessageBox::Critical, QStringLiteral("No steps"),
-                       QStringLiteral("No steps recorded"));
+        messagebox::show(this, QMessageBox::Critical, QStringLiteral("No steps"),
+                         QStringLiteral("No steps recorded"));
         return;
     }
 
@@ -141,12 +142,12 @@ void frmUpload::Command2_Click()
     // The upload sends this file later; without it the service would get
     // whatever an earlier sign-in left there.
     if (!m_owner.writeTransactionFile(account(), &error)) {
-        showMessageBox(this, QMessageBox::Critical, applicationTitle(), error);
+        messagebox::show(this, QMessageBox::Critical, applicationTitle(), error);
         return;
     }
     const bool remembered = m_cSave->isChecked() ? SaveINIVariables(&error) : ClearINIVariables(&error);
     if (!remembered)
-        showMessageBox(this, QMessageBox::Warning, applicationTitle(), error);
+        messagebox::show(this, QMessageBox::Warning, applicationTitle(), error);
     m_owner.signedIn(account());
 }
 

@@ -1,6 +1,7 @@
 #include "frmfileUpload.h"
 
 #include "BusyWait.h"
+#include "MessageBox.h"
 #include "ServiceWindows.h"
 #include "TransactionFile.h"
 
@@ -111,7 +112,7 @@ void frmfileUpload::loadTransactionList()
     m_Trans->clear();
     m_Trans->setEditText(listPrompt);
     if (!reached) {
-        showMessageBox(this, QMessageBox::Critical, applicationTitle(), serviceUnreachableText(reason));
+        messagebox::show(this, QMessageBox::Critical, applicationTitle(), serviceUnreachableText(reason));
         return;
     }
     if (list.kind == TransactionList::Kind::NoTransactions)
@@ -164,7 +165,7 @@ void frmfileUpload::Command1_Click()
     const UploadMode mode = uploadMode();
     qint32 id = 0;
     if (mode == UploadMode::Replace && !chosenTransaction(&id)) {
-        showMessageBox(this, QMessageBox::Warning, QStringLiteral("No transaction selected"), listPrompt);
+        messagebox::show(this, QMessageBox::Warning, QStringLiteral("No transaction selected"), listPrompt);
         return;
     }
     m_Command1->setEnabled(false);
@@ -173,7 +174,7 @@ void frmfileUpload::Command1_Click()
     QString error;
     const QList<FormPart> parts = uploadParts(defaultTransactionFile(), m_owner.transactionBytes());
     if (const auto part = partHoldingDelimiter(parts)) {
-        showMessageBox(this, QMessageBox::Critical, uploadTitle, delimiterInPartText(*part));
+        messagebox::show(this, QMessageBox::Critical, uploadTitle, delimiterInPartText(*part));
         m_Command1->setEnabled(true);
         return;
     }
@@ -181,10 +182,10 @@ void frmfileUpload::Command1_Click()
     const bool reached = exchangeWhileBusy(QStringLiteral("POST"), uploadObjectPath(mode, id),
                                            multipartHeader(), buildFormBody(parts), &response, &error);
     if (reached && isSuccessAnswer(response))
-        showMessageBox(this, QMessageBox::Information, uploadTitle, uploadSuccessText());
+        messagebox::show(this, QMessageBox::Information, uploadTitle, uploadSuccessText());
     else
-        showMessageBox(this, QMessageBox::Critical, uploadTitle,
-                       uploadFailureText(reached ? response : error));
+        messagebox::show(this, QMessageBox::Critical, uploadTitle,
+                         uploadFailureText(reached ? response : error));
     hide();
     m_Command1->setEnabled(true);
 }

@@ -1,6 +1,7 @@
 // A recorder process for the crash recovery test: it records the pages it is
 // given and waits to be killed, or starts, restores what a killed run kept and
 // prints the steps.
+#include "MessageBox.h"
 #include "Recorder.h"
 #include "StepStore.h"
 #include "UserInput.h"
@@ -14,6 +15,7 @@
 #include <QJsonDocument>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <cstdio>
@@ -26,10 +28,11 @@ int main(int argc, char* argv[])
     const QString mode = args.value(1);
     int asked = -1;
     QString question;
-    Recorder::setRestoreQuestion([&](QWidget*, const QString& text, int steps) {
-        question = text;
-        asked = steps;
-        return mode == u"restore";
+    messagebox::setAnswerer([&](const messagebox::Box& box) {
+        question = box.text;
+        // The number of steps offered, as the question names it (none when it only tells).
+        asked = QRegularExpression(QStringLiteral("Restore the (\\d+) ")).match(box.text).captured(1).toInt();
+        return mode == u"restore" ? 0 : 1;
     });
     Recorder recorder(WebBrowser::recorderProfile());
     frmBrowser* main = recorder.start();

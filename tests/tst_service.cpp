@@ -1,5 +1,6 @@
 #include "BoxGeometry.h"
 #include "BusyWait.h"
+#include "MessageBox.h"
 #include "MessageBoxCatcher.h"
 #include "ServiceExchange.h"
 #include "ServiceRules.h"
@@ -766,7 +767,7 @@ void TestService::longMessageFitsTheScreen()
 
     MessageBoxCatcher boxes;
     BoxGeometry geometry;
-    showMessageBox(nullptr, QMessageBox::Critical, QStringLiteral("Upload Status"), text);
+    messagebox::show(nullptr, QMessageBox::Critical, QStringLiteral("Upload Status"), text);
     QCOMPARE(boxes.count(), 1);
     QCOMPARE(geometry.seen.size(), 1);
     const BoxGeometry::Seen box = geometry.seen.last();
@@ -792,7 +793,7 @@ void TestService::longMessageFitsTheScreen()
     const qsizetype leftOut = match.captured(1).toLongLong();
     QVERIFY(leftOut > 0 && leftOut < text.size());
     const QString kept = text.left(text.size() - leftOut);
-    QCOMPARE(shown, kept + QStringLiteral("\n\n") + cutTextNote(leftOut));
+    QCOMPARE(shown, kept + QStringLiteral("\n\n") + messagebox::cutTextNote(leftOut));
     QVERIFY(!kept.back().isHighSurrogate());
     // A screenful, not a few lines.
     QVERIFY2(box.frame.height() > box.available.height() / 4,
