@@ -478,17 +478,14 @@ void frmBrowser::DocumentComplete(const QString& url)
     setHourglass(false);
     setStatus(m_recorder.session().statusText());
     frmControlPanel& editor = m_recorder.editor();
-    const bool recordedPage = m_chkSave->isChecked() && url != blankPage;
-    // The page's title labels the step it belongs to, the last one, also when
-    // Step back reached it (the editor may show another step then).
-    if (recordedPage && editor.store().count() > 0)
-        editor.selectLine(editor.store().count() - 1);
-    if (recordedPage && !backStepPending)
+    const RecordingSession::Completion done = m_recorder.session().documentCompleted(
+        url, m_browser->LocationName(), m_chkSave->isChecked(), backStepPending, m_browser->loadSucceeded());
+    if (done.step >= 0)
+        editor.selectLine(done.step);
+    if (done.showEditor)
         showEditor();
-    // A page Step back could not show again (a posted page the engine will not
-    // resend without asking) has no title of its own to give.
-    if (recordedPage && !(backStepPending && !m_browser->loadSucceeded())) {
-        editor.txtLabel()->setText(browserlayout::labelForTitle(m_browser->LocationName()));
+    if (done.label) {
+        editor.txtLabel()->setText(*done.label);
         editor.recordedItems_Click();
     }
     Form_Resize();

@@ -82,7 +82,8 @@ public:
     void cboAddress_Click();
     void cboAddress_KeyPress(int keyAscii);
 
-    bool backStepPending = false;
+    // Step back went back in this window; its page has not completed yet.
+    bool stepBackPending() const { return backStepPending; }
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -121,6 +122,7 @@ private:
     bool addressUpdating = false;
     bool m_addressTyped = false; // the box holds text the user typed and has not sent yet
     bool m_hourglass = false;
+    bool backStepPending = false;
     QPoint m_firstShownAt;
 
     QWidget* m_client = nullptr;

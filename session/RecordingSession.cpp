@@ -1,5 +1,7 @@
 #include "RecordingSession.h"
 
+#include "BrowserLayout.h"
+
 #include <QUrl>
 
 RecordingSession::RecordingSession(QObject* parent) : QObject(parent)
@@ -18,6 +20,20 @@ RecordingSession::Start RecordingSession::navigationStarting(const QString& url,
     else
         start.storeFull = m_store.addURL(url, postData) == StepStore::AddResult::StoreFull;
     return start;
+}
+
+RecordingSession::Completion RecordingSession::documentCompleted(const QString& url, const QString& title,
+                                                                 bool recording, bool stepBack,
+                                                                 bool loaded) const
+{
+    Completion done;
+    if (!recording || url == u"about:blank")
+        return done;
+    done.step = m_store.count() - 1;
+    done.showEditor = !stepBack;
+    if (!(stepBack && !loaded))
+        done.label = browserlayout::labelForTitle(title);
+    return done;
 }
 
 int RecordingSession::pageStep(const QString& pageUrl) const

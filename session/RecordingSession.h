@@ -9,6 +9,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 // One run of the recorder below its windows: the recorded steps, their replay,
 // the form bodies pages reported, the service account, and the status text
 // every browser window shows when a page completes. Windows hold it by reference: they show it,
@@ -42,6 +44,20 @@ public:
     };
     // postData: the body as text, one character per byte.
     Start navigationStarting(const QString& url, const QString& postData, bool recording);
+
+    // A document completed in a window whose Recording box is as given. A
+    // recorded page (not the blank page) belongs to the last step: the editor
+    // shows that step and the page's title labels it. Step back does not bring
+    // the editor up, and a page it could not load again (a posted page the
+    // engine will not resend unasked) has no title of its own to give.
+    struct Completion
+    {
+        int step = -1; // the step the editor shows; -1: no change
+        bool showEditor = false;
+        std::optional<QString> label; // the label the editor gives its step
+    };
+    Completion documentCompleted(const QString& url, const QString& title, bool recording, bool stepBack,
+                                 bool loaded) const;
 
     // The step a page shown at this address belongs to: the last step recorded
     // for the address (a fragment aside), else the last step recorded; -1 when

@@ -204,11 +204,11 @@ void TestCommands::stepBack()
     s.editor().hide();
     QVERIFY(userinput::click(s.button("lblStepBack")));
     QCOMPARE(s.count(), left);
-    QVERIFY(s.main->backStepPending);
+    QVERIFY(s.main->stepBackPending());
     if (wentBack) {
         const QString previous = s.site.url(QStringLiteral("/echo/page%1").arg(steps - 2));
         QTRY_COMPARE_WITH_TIMEOUT(s.main->brwWebBrowser()->LocationURL(), previous, 15000);
-        QTRY_VERIFY(!s.main->backStepPending);
+        QTRY_VERIFY(!s.main->stepBackPending());
         // The page reached is a step already: nothing new, and the editor stays hidden.
         QCOMPARE(s.count(), left);
         QVERIFY(!s.editor().isVisible());
@@ -237,7 +237,7 @@ void TestCommands::stepBackOntoAPostedPage()
     s.editor().hide();
     QVERIFY(userinput::click(s.button("lblStepBack")));
     QTRY_COMPARE_WITH_TIMEOUT(s.main->brwWebBrowser()->LocationURL(), before.at(1).url, 15000);
-    QTRY_VERIFY(!s.main->backStepPending);
+    QTRY_VERIFY(!s.main->stepBackPending());
     QVERIFY(s.waitIdle(s.main));
     QCOMPARE(s.count(), 2);
     for (int i = 0; i < 2; ++i) {

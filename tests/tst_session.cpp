@@ -1,0 +1,114 @@
+#include "RecordingSession.h"
+
+#include <QTest>
+
+// The recording rules a window applies, without a window.
+class TestSession : public QObject
+{
+    Q_OBJECT
+private slots:
+    void navigationStarting_data();
+    void navigationStarting();
+    void documentCompleted_data();
+    void documentCompleted();
+    void pageStep_data();
+    void pageStep();
+};
+
+void TestSession::navigationStarting_data()
+{
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("recording");
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<bool>("storeFull");
+    QTest::addColumn<int>("stepsAfter");
+
+    QTest::newRow("page recorded") << 1 << "http://a/next" << true << false << false << 2;
+    QTest::newRow("not recording") << 1 << "http://a/next" << false << false << false << 1;
+    QTest::newRow("blank page with steps refused") << 1 << "about:blank" << true << true << false << 1;
+    QTest::newRow("blank page before any step") << 0 << "about:blank" << true << false << false << 0;
+    QTest::newRow("not a web address") << 1 << "mailto:x@a" << true << false << false << 1;
+    QTest::newRow("full store goes on, told") << 150 << "http://a/next" << true << false << true << 150;
+}
+
+void TestSession::navigationStarting()
+{
+    QFETCH(int, steps);
+    QFETCH(QString, url);
+    QFETCH(bool, recording);
+    RecordingSession session;
+    for (int i = 0; i < steps; ++i)
+        session.store().addURL(QStringLiteral("http://a/%1").arg(i), {});
+    const RecordingSession::Start start = session.navigationStarting(url, {}, recording);
+    QTEST(start.cancel, "cancel");
+    QTEST(start.storeFull, "storeFull");
+    QTEST(session.store().count(), "stepsAfter");
+}
+
+void TestSession::documentCompleted_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<bool>("recording");
+    QTest::addColumn<bool>("stepBack");
+    QTest::addColumn<bool>("loaded");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<bool>("showEditor");
+    QTest::addColumn<bool>("labelled");
+
+    QTest::newRow("recorded page") << "http://a/1" << true << false << true << 1 << true << true;
+    QTest::newRow("not recording") << "http://a/1" << false << false << true << -1 << false << false;
+    QTest::newRow("blank page") << "about:blank" << true << false << true << -1 << false << false;
+    QTest::newRow("failed load still labels") << "http://a/1" << true << false << false << 1 << true << true;
+    QTest::newRow("step back, page shown again")
+        << "http://a/0" << true << true << true << 1 << false << true;
+    QTest::newRow("step back, posted page not resent")
+        << "http://a/0" << true << true << false << 1 << false << false;
+}
+
+void TestSession::documentCompleted()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, recording);
+    QFETCH(bool, stepBack);
+    QFETCH(bool, loaded);
+    RecordingSession session;
+    session.store().addURL(QStringLiteral("http://a/0"), {});
+    session.store().addURL(QStringLiteral("http://a/1"), {});
+    const auto done =
+        session.documentCompleted(url, QStringLiteral("  Order   page "), recording, stepBack, loaded);
+    QTEST(done.step, "step");
+    QTEST(done.showEditor, "showEditor");
+    QTEST(done.label.has_value(), "labelled");
+    if (done.label)
+        QVERIFY(done.label->contains(QStringLiteral("Order")));
+}
+
+void TestSession::pageStep_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<int>("step");
+
+    const QStringList three = {"http://a/x", "http://a/form", "http://a/x?q=1"};
+    QTest::newRow("last step of the address")
+        << (three + QStringList{"http://a/form", "http://a/end"}) << "http://a/form" << 3;
+    QTest::newRow("fragment aside") << three << "http://a/x?q=1#top" << 2;
+    QTest::newRow("unknown address: the last step") << three << "http://a/after-redirect" << 2;
+    QTest::newRow("no steps") << QStringList() << "http://a/x" << -1;
+}
+
+void TestSession::pageStep()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, page);
+    RecordingSession session;
+    session.store().setAllowDuplicates(true);
+    for (const QString& url : steps)
+        session.store().addURL(
+            url, url.endsWith(u"form") ? QStringLiteral("a=%1").arg(session.store().count()) : QString());
+    QTEST(session.pageStep(page), "step");
+}
+
+QTEST_GUILESS_MAIN(TestSession)
+#include "tst_session.moc"
