@@ -227,8 +227,7 @@ private:
     WebBrowser::Private* d;
 };
 
-namespace {
-
+// Sees the requests of the page's documents (main frame and frames).
 class FrameRequestWatcher : public QWebEngineUrlRequestInterceptor
 {
 public:
@@ -240,8 +239,6 @@ public:
 private:
     WebBrowser::Private* d;
 };
-
-} // namespace
 
 void WebBrowser::prepareEnvironment()
 {

@@ -77,10 +77,11 @@ signals:
     // The page's renderer process ended abnormally.
     void RendererCrashed(const QString& reason);
 
-public:
-    struct Private; // the engine's page and its helpers reach the browser through it
-
 private:
+    struct Private;
+    // The engine's page and its request watcher reach the browser through Private.
     friend struct Private;
+    friend class RecorderPage;
+    friend class FrameRequestWatcher;
     std::unique_ptr<Private> d;
 };

@@ -152,14 +152,13 @@ void ServiceWindows::signedIn(const AccountCredentials& account)
 {
     // A window that stayed loaded after an upload keeps its list and mode for
     // the same account; another account's list and choice must not show.
-    const bool loaded = m_frmfileUpload && m_frmfileUpload->sUsername == account.username &&
-                        m_frmfileUpload->sKey == account.key;
+    const bool loaded = m_frmfileUpload && m_frmfileUpload->account().username == account.username &&
+                        m_frmfileUpload->account().key == account.key;
     if (m_frmfileUpload && !loaded)
         m_frmfileUpload->close();
     if (!m_frmfileUpload)
         track(m_frmfileUpload, new ::frmfileUpload(*this, m_mainWindow));
-    m_frmfileUpload->sUsername = account.username;
-    m_frmfileUpload->sKey = account.key;
+    m_frmfileUpload->setAccount(account);
     m_cancel = false;
 
     if (m_frmUpload)

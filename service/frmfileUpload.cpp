@@ -102,7 +102,7 @@ void frmfileUpload::loadTransactionList()
 {
     QString response;
     QString reason;
-    const bool reached = exchangeWhileBusy(QStringLiteral("GET"), listObjectPath(sUsername, sKey), QString(),
+    const bool reached = exchangeWhileBusy(QStringLiteral("GET"), listObjectPath(m_account.username, m_account.key), QString(),
                                            QByteArray(), &response, &reason);
     const TransactionList list = reached ? parseTransactionList(response) : TransactionList{};
     if (list.kind == TransactionList::Kind::Refused) {

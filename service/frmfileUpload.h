@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Credentials.h"
 #include "ServiceRules.h"
 
 #include <QWidget>
@@ -21,8 +22,8 @@ public:
     frmfileUpload(ServiceWindows& owner, QWidget* parent);
 
     // The account the list and the upload are for, set at sign-in.
-    QString sUsername;
-    QString sKey;
+    const AccountCredentials& account() const { return m_account; }
+    void setAccount(const AccountCredentials& account) { m_account = account; }
 
     // The load step: fetches the list, then selects the first mode. Does nothing
     // while a refused list keeps the window from being used.
@@ -57,6 +58,7 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    AccountCredentials m_account;
     void showListUnreachable(const QString& reason);
 
     ServiceWindows& m_owner;
