@@ -2,6 +2,7 @@
 
 #include "CodePage.h"
 #include "Encodings.h"
+#include "ProgramFolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -76,6 +77,11 @@ bool CredentialsFile::fail(const QString& reason)
 {
     m_error = fileErrorMessage(m_path, reason);
     return false;
+}
+
+CredentialsFile CredentialsFile::recorderIni()
+{
+    return CredentialsFile(programFile(QStringLiteral("recorder.ini")));
 }
 
 bool CredentialsFile::readContent(QString& content)

@@ -49,6 +49,8 @@ public:
     static constexpr int usernameLineLimit = 21;
 
     explicit CredentialsFile(QString path);
+    // The program's own: recorder.ini in its data folder.
+    static CredentialsFile recorderIni();
 
     const QString& path() const { return m_path; }
 

@@ -112,7 +112,7 @@ AccountCredentials ServiceWindows::currentAccount()
         // What the sign-in window's load would put into its fields.
         AccountCredentials fields;
         bool save = false;
-        CredentialsFile file(programFile(QStringLiteral("recorder.ini")));
+        CredentialsFile file = CredentialsFile::recorderIni();
         m_session.setAccount(file.LoadINIVariables(fields, save) ? fields : AccountCredentials());
     }
     return m_session.account();

@@ -91,7 +91,7 @@ frmProblem::frmProblem(ServiceWindows& owner, QWidget* parent) : QWidget(parent,
 
 bool frmProblem::loadSavedUsername(QString* error)
 {
-    CredentialsFile file(programFile(QStringLiteral("recorder.ini")));
+    CredentialsFile file = CredentialsFile::recorderIni();
     QString name = m_txtUsername->text();
     if (!file.loadSavedUsername(name)) {
         if (error)

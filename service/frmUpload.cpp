@@ -18,11 +18,6 @@
 
 namespace {
 
-CredentialsFile credentialsFile()
-{
-    return CredentialsFile(programFile(QStringLiteral("recorder.ini")));
-}
-
 QGroupBox* frame(const char* name, const QString& caption, QWidget* content, QWidget* parent)
 {
     auto* box = new QGroupBox(caption, parent);
@@ -95,7 +90,7 @@ bool frmUpload::LoadINIVariables(QString* error)
 {
     AccountCredentials fields = account();
     bool save = m_cSave->isChecked();
-    CredentialsFile file = credentialsFile();
+    CredentialsFile file = CredentialsFile::recorderIni();
     if (!report(file, file.LoadINIVariables(fields, save), error))
         return false;
     // Saved values longer than the typing limits are kept whole.
@@ -109,13 +104,13 @@ bool frmUpload::LoadINIVariables(QString* error)
 
 bool frmUpload::SaveINIVariables(QString* error)
 {
-    CredentialsFile file = credentialsFile();
+    CredentialsFile file = CredentialsFile::recorderIni();
     return report(file, file.SaveINIVariables(account()), error);
 }
 
 bool frmUpload::ClearINIVariables(QString* error)
 {
-    CredentialsFile file = credentialsFile();
+    CredentialsFile file = CredentialsFile::recorderIni();
     return report(file, file.ClearINIVariables(), error);
 }
 
