@@ -360,27 +360,31 @@ Body readBody(const QJsonObject& entry, const QJsonObject& request, QString& pos
     if (!value.isObject())
         return Body::Unreadable;
     const QJsonObject postData = value.toObject();
-    if (postData.contains(QStringLiteral("encoding")))
+    // A multipart body cannot be replayed as the form the replay sends.
+    const QString mime =
+        postData.value(QStringLiteral("mimeType")).toString().section(QLatin1Char(';'), 0, 0).trimmed();
+    if (postData.contains(QStringLiteral("encoding")) ||
+        mime.startsWith(QLatin1String("multipart/"), Qt::CaseInsensitive))
         return Body::Encoded;
     const QJsonValue text = postData.value(QStringLiteral("text"));
     const QJsonValue params = postData.value(QStringLiteral("params"));
-    if (text.isString()) {
+    // Playwright leaves the text empty, with the fields, when it omits bodies.
+    const bool fieldsOnly = text.isString() && text.toString().isEmpty() && !params.toArray().isEmpty();
+    if (text.isString() && !fieldsOnly) {
         const QString t = text.toString();
         if (looksBinary(t))
             return Body::Encoded;
         postdata = codepage::fromAnsi(t.toUtf8());
         return Body::Read;
     }
-    if (!text.isUndefined() && !text.isNull())
+    if (!fieldsOnly && !text.isUndefined() && !text.isNull())
         return Body::Unreadable;
     if (params.isUndefined() || params.isNull())
         return Body::Read;
     if (!params.isArray())
         return Body::Unreadable;
     // Fields without the body's text: written as the form the browser sent.
-    const QString mime =
-        postData.value(QStringLiteral("mimeType")).toString().section(QLatin1Char(';'), 0, 0);
-    if (mime.trimmed().compare(formMimeType, Qt::CaseInsensitive) != 0)
+    if (mime.compare(formMimeType, Qt::CaseInsensitive) != 0)
         return Body::Encoded;
     QByteArray body;
     for (const QJsonValue& param : params.toArray()) {
@@ -418,8 +422,9 @@ QString importMessage(const HarImport& r)
         parts << plural(r.notWebAddresses, "page load was not of a web or ftp address.",
                         "page loads were not of web or ftp addresses.");
     if (r.encodedBodies)
-        parts << plural(r.encodedBodies, "page load had binary or base64 post data and was skipped.",
-                        "page loads had binary or base64 post data and were skipped.");
+        parts << plural(r.encodedBodies,
+                        "page load had binary, base64 or multipart post data and was skipped.",
+                        "page loads had binary, base64 or multipart post data and were skipped.");
     if (r.unreadable)
         parts << plural(r.unreadable, "request could not be read.", "requests could not be read.");
     if (r.duplicates)

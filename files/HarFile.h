@@ -45,7 +45,7 @@ struct HarImport
     int notPageLoads = 0;    // images, scripts, styles, XHR and other non-document requests
     int notWebAddresses = 0; // page loads of other than http(s) or ftp addresses
     int unreadable = 0;      // entries of the wrong shape
-    int encodedBodies = 0;   // page loads with binary or base64 post data
+    int encodedBodies = 0;   // page loads with binary, base64 or multipart post data
     int duplicates = 0;
     int storeFull = 0;
     QString message; // for the user: what was added and what was skipped and why

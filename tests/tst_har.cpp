@@ -84,6 +84,8 @@ private slots:
     void schema();
     void browserFiles_data();
     void browserFiles();
+    void postDataShapes_data();
+    void postDataShapes();
     void badInput_data();
     void badInput();
     void largeFileRefusedUnread();
@@ -190,7 +192,18 @@ void TestHar::browserFiles_data()
                  step("https://forum.example.test/embed/map"), step("http://legacy.example.test/news.html")}
         << QStringLiteral(
                "4 steps added. 4 requests were not page loads. 1 page load was not of a web or ftp "
-               "address. 1 page load had binary or base64 post data and was skipped.");
+               "address. 1 page load had binary, base64 or multipart post data and was skipped.");
+    // Recorded with tools/har-schema/record-chromium-har.js.
+    const QString site = QStringLiteral("http://127.0.0.1:47913");
+    QTest::newRow("playwright, chromium")
+        << QStringLiteral("playwright-chromium.har")
+        << QList{step(site + "/"),
+                 step(site + "/frame.html?slot=3"),
+                 step(site + "/login", "user=anna%40example.test&pass=s%C3%A9same+%26+co"),
+                 step(site + "/account"),
+                 step(site + "/notes"),
+                 step(site + "/notes", "subject=Caf\xC3\xA9\r\nbody=two words\r\n")}
+        << QStringLiteral("6 steps added. 5 requests were not page loads.");
 }
 
 // Only the page loads of a browser's HAR become steps, with the bytes it sent.
@@ -203,6 +216,40 @@ void TestHar::browserFiles()
     const HarImport result = importHarFile(harDir + file, store);
     QCOMPARE(stepsOf(store), expected);
     QCOMPARE(result.message, message);
+}
+
+void TestHar::postDataShapes_data()
+{
+    QTest::addColumn<QJsonObject>("postData");
+    QTest::addColumn<QByteArray>("body");
+    const QString form = QStringLiteral("application/x-www-form-urlencoded");
+    const QJsonArray fields{
+        QJsonObject{{QStringLiteral("name"), "q"}, {QStringLiteral("value"), "a b&\u00e9"}},
+        QJsonObject{{QStringLiteral("name"), "n"}, {QStringLiteral("value"), ""}}};
+    QTest::newRow("text") << QJsonObject{{QStringLiteral("mimeType"), form},
+                                         {QStringLiteral("text"), QStringLiteral("a=%41 \u00e9")}}
+                          << QByteArray("a=%41 \xC3\xA9");
+    QTest::newRow("fields only") << QJsonObject{{QStringLiteral("mimeType"), form + "; charset=UTF-8"},
+                                                {QStringLiteral("params"), fields}}
+                                 << QByteArray("q=a+b%26%C3%A9&n=");
+    // Playwright, when it leaves bodies out.
+    QTest::newRow("empty text, fields kept") << QJsonObject{{QStringLiteral("mimeType"), form},
+                                                            {QStringLiteral("text"), QString()},
+                                                            {QStringLiteral("params"), fields}}
+                                             << QByteArray("q=a+b%26%C3%A9&n=");
+    QTest::newRow("empty") << QJsonObject{{QStringLiteral("mimeType"), form},
+                                          {QStringLiteral("text"), QString()}}
+                           << QByteArray();
+}
+
+// The body is the bytes the browser sent, however the file holds them.
+void TestHar::postDataShapes()
+{
+    QFETCH(QJsonObject, postData);
+    QFETCH(QByteArray, body);
+    StepStore store;
+    QCOMPARE(importHar(entriesHar({pageLoad(QStringLiteral("https://a.test/"), postData)}), store).added, 1);
+    QCOMPARE(codepage::toAnsi(store.at(0).postdata), body);
 }
 
 void TestHar::badInput_data()
@@ -242,23 +289,23 @@ void TestHar::badInput_data()
                                    << "could not be read";
     QTest::newRow("base64 body") << post(QJsonObject{{QStringLiteral("text"), QStringLiteral("YT0x")},
                                                      {QStringLiteral("encoding"), "base64"}})
-                                 << 0 << true << 0 << "1 page load had binary or base64 post data";
+                                 << 0 << true << 0 << "1 page load had binary, base64 or multipart post data";
     QTest::newRow("base64 param") << post(QJsonObject{
                                          {QStringLiteral("mimeType"), form[QStringLiteral("mimeType")]},
                                          {QStringLiteral("params"),
                                           QJsonArray{QJsonObject{{QStringLiteral("name"), "a"},
                                                                  {QStringLiteral("value"), "YQ=="},
                                                                  {QStringLiteral("encoding"), "base64"}}}}})
-                                  << 0 << true << 0 << "binary or base64";
+                                  << 0 << true << 0 << "binary, base64";
     QTest::newRow("undecodable text")
         << post(QJsonObject{{QStringLiteral("text"), QStringLiteral("\u0089PNG\ufffd\ufffd")}}) << 0 << true
-        << 0 << "binary or base64";
-    QTest::newRow("params only") << post(QJsonObject{
-                                        {QStringLiteral("mimeType"), form[QStringLiteral("mimeType")]},
-                                        {QStringLiteral("params"),
-                                         QJsonArray{QJsonObject{{QStringLiteral("name"), "q"},
-                                                                {QStringLiteral("value"), "a b&\u00e9"}}}}})
-                                 << 0 << true << 1 << "1 step added.";
+        << 0 << "binary, base64";
+    QTest::newRow("multipart text")
+        << post(
+               QJsonObject{{QStringLiteral("mimeType"), QStringLiteral("multipart/form-data; boundary=--x")},
+                           {QStringLiteral("text"), QStringLiteral("----x\r\nContent-Disposition: form-data; "
+                                                                   "name=\"a\"\r\n\r\n1\r\n----x--\r\n")}})
+        << 0 << true << 0 << "multipart";
     QTest::newRow("not web addresses") << entriesHar({pageLoad(QStringLiteral("about:blank")),
                                                       pageLoad(QStringLiteral("file:///etc/passwd")),
                                                       pageLoad(QStringLiteral("httpx://a.test/"))})
