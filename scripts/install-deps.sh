@@ -38,5 +38,5 @@ fi
 # by the lock file).
 har_schema=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tools/har-schema" && pwd)
 if [ ! -d "$har_schema/node_modules/har-schema" ]; then
-  (cd "$har_schema" && npm ci --no-audit --no-fund --silent)
+  (cd "$har_schema" && npm ci --omit=dev --no-audit --no-fund --silent)
 fi
