@@ -16,7 +16,7 @@ build=${FUZZ_BUILD_DIR:-/tmp/tallyro-fuzz}
 runs=${FUZZ_RUNS:-1000000}
 jobs=${FUZZ_JOBS:-2}
 all_targets=(fuzz_urldecode fuzz_escape_roundtrip fuzz_import fuzz_credentials fuzz_transaction_list
-             fuzz_form_body fuzz_recovery)
+             fuzz_form_body fuzz_recovery fuzz_har_import)
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
   targets=("${all_targets[@]}")
@@ -30,7 +30,7 @@ cmake --build "$build" -j "$jobs" --target "${targets[@]}" >/dev/null
 # Longest input per target: the import and the multipart body take whole files.
 max_len() {
   case "$1" in
-    fuzz_import | fuzz_form_body) echo 8192 ;;
+    fuzz_import | fuzz_form_body | fuzz_har_import) echo 8192 ;;
     *) echo 4096 ;;
   esac
 }

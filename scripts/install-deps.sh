@@ -10,6 +10,7 @@ packages=(
   libcurl4-openssl-dev libpugixml-dev libcpp-httplib-dev libicu-dev
   xvfb xauth fonts-dejavu-core xdotool chromium
   dpkg-dev desktop-file-utils debootstrap
+  nodejs
 )
 
 missing=()
@@ -18,16 +19,24 @@ for p in "${packages[@]}"; do
     missing+=("$p")
   fi
 done
-
-if [ ${#missing[@]} -eq 0 ]; then
-  exit 0
+# Debian's npm, unless a nodejs build that brings its own is installed.
+if ! command -v npm >/dev/null; then
+  missing+=(npm)
 fi
 
-sudo_cmd=()
-if [ "$(id -u)" -ne 0 ]; then
-  sudo_cmd=(sudo)
+if [ ${#missing[@]} -ne 0 ]; then
+  sudo_cmd=()
+  if [ "$(id -u)" -ne 0 ]; then
+    sudo_cmd=(sudo)
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# The HAR 1.2 schema check tst_har runs (npm har-schema and ajv, versions fixed
+# by the lock file).
+har_schema=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tools/har-schema" && pwd)
+if [ ! -d "$har_schema/node_modules/har-schema" ]; then
+  (cd "$har_schema" && npm ci --omit=dev --no-audit --no-fund --silent)
+fi
