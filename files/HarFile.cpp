@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
+#include <QUrl>
 #include <QStringList>
 
 #include <optional>
@@ -418,6 +419,9 @@ QString importMessage(const HarImport& r)
         parts << QStringLiteral("The file holds no requests.");
     if (r.notPageLoads)
         parts << plural(r.notPageLoads, "request was not a page load.", "requests were not page loads.");
+    if (r.redirects)
+        parts << plural(r.redirects, "page load followed a server redirect (the step before it makes it).",
+                        "page loads followed server redirects (the steps before them make them).");
     if (r.notWebAddresses)
         parts << plural(r.notWebAddresses, "page load was not of a web or ftp address.",
                         "page loads were not of web or ftp addresses.");
@@ -459,6 +463,7 @@ HarImport importHar(const QByteArray& bytes, StepStore& store)
 
     HarImport result;
     result.read = true;
+    QList<QUrl> redirectTargets; // where redirects sent the browser, not yet seen
     for (const QJsonValue& value : entries.toArray()) {
         ++result.entries;
         const QJsonObject entry = value.toObject();
@@ -471,6 +476,19 @@ HarImport importHar(const QByteArray& bytes, StepStore& store)
         }
         if (!isPageLoad(entry, request)) {
             ++result.notPageLoads;
+            continue;
+        }
+        // A server redirect is not a step of its own, as in recording: the
+        // request that got it makes the browser follow it again.
+        const QUrl address = QUrl(url.toString()).adjusted(QUrl::RemoveFragment);
+        const QJsonObject response = entry.value(QStringLiteral("response")).toObject();
+        const int status = response.value(QStringLiteral("status")).toInt();
+        const QString location = response.value(QStringLiteral("redirectURL")).toString();
+        const bool hop = redirectTargets.removeOne(address);
+        if (status >= 300 && status < 400 && !location.isEmpty())
+            redirectTargets.append(address.resolved(QUrl(location)).adjusted(QUrl::RemoveFragment));
+        if (hop) {
+            ++result.redirects;
             continue;
         }
         if (!isWebScheme(url.toString())) {

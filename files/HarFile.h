@@ -43,6 +43,7 @@ struct HarImport
     int entries = 0;   // requests in the log
     int added = 0;
     int notPageLoads = 0;    // images, scripts, styles, XHR and other non-document requests
+    int redirects = 0;       // page loads a server redirect made: the step before them reproduces them
     int notWebAddresses = 0; // page loads of other than http(s) or ftp addresses
     int unreadable = 0;      // entries of the wrong shape
     int encodedBodies = 0;   // page loads with binary, base64 or multipart post data
