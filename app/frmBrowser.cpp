@@ -3,6 +3,8 @@
 #include "BrowserLayout.h"
 #include "CodePage.h"
 #include "FileChooser.h"
+#include "FileReplace.h"
+#include "HarFile.h"
 #include "MessageBox.h"
 #include "Pictures.h"
 #include "Recorder.h"
@@ -22,6 +24,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -220,6 +223,12 @@ void frmBrowser::buildMenus()
             &QAction::triggered, this, &frmBrowser::mOpen_Click);
     connect(add(m_mMenu, "mSave", QStringLiteral("&Save as"), QKeySequence(Qt::CTRL | Qt::Key_S)),
             &QAction::triggered, this, &frmBrowser::mSave_Click);
+    m_mMenu->addSeparator();
+    connect(add(m_mMenu, "mOpenHar", QStringLiteral("Open &HAR..."), {}), &QAction::triggered, this,
+            &frmBrowser::mOpenHar_Click);
+    connect(add(m_mMenu, "mExportHar", QStringLiteral("&Export HAR..."), {}), &QAction::triggered, this,
+            &frmBrowser::mExportHar_Click);
+    m_mMenu->addSeparator();
     connect(add(m_mMenu, "mnuExit", QStringLiteral("E&xit"), {}), &QAction::triggered, this,
             &frmBrowser::mnuExit_Click);
 
@@ -659,8 +668,60 @@ void frmBrowser::mCheck_Click()
         showEditor();
         m_recorder.editor().selectLine(index);
     });
+    connect(&check->run(), &CheckRun::finished, this, [this, check] {
+        m_recorder.session().setLastCheck(check->run().steps(), check->run().results());
+    });
     check->show();
     check->run().start();
+}
+
+void frmBrowser::mExportHar_Click()
+{
+    const RecordingSession& session = m_recorder.session();
+    if (session.store().isEmpty()) {
+        messagebox::show(this, QMessageBox::NoIcon, QStringLiteral("No steps recorded"),
+                         QStringLiteral("You haven't recorded any steps"));
+        return;
+    }
+    QString path =
+        filechooser::saveName(this, QStringLiteral("Export HAR"), QStringLiteral("transaction.har"),
+                              QStringLiteral("HAR files (*.har)"));
+    if (path.isEmpty())
+        return;
+    if (QFileInfo(path).suffix().isEmpty())
+        path += QStringLiteral(".har");
+    // The last check's findings for the steps it checked as they are now.
+    QList<HarResponse> responses;
+    for (int i = 0; i < session.store().count(); ++i) {
+        const stepcheck::Result* r = session.lastCheckOf(i);
+        responses.append(r ? HarResponse{r->httpStatus, r->ms} : HarResponse{});
+    }
+    QString reason;
+    if (!replaceFile(path, harBytes(session.store().steps(), responses, QDateTime::currentDateTimeUtc()),
+                     FileKind::UserFile, &reason))
+        messagebox::show(this, QMessageBox::Warning, applicationTitle(), fileErrorMessage(path, reason));
+}
+
+void frmBrowser::mOpenHar_Click()
+{
+    const QString path = filechooser::openName(this, QStringLiteral("Open HAR"), QString(),
+                                               QStringLiteral("HAR files (*.har);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    // Read aside first: a file that gives no step leaves the transaction as it is.
+    StepStore& store = m_recorder.session().store();
+    StepStore read;
+    read.setAllowDuplicates(store.allowDuplicates());
+    const HarImport result = importHarFile(path, read);
+    if (result.read && result.added > 0) {
+        store.clearitems();
+        for (const RecordedStep& step : read.steps())
+            store.add(step);
+        m_recorder.editor().selectLine(store.count() - 1);
+        Label1_Click();
+    }
+    messagebox::show(this, result.read ? QMessageBox::NoIcon : QMessageBox::Warning,
+                     QStringLiteral("Open HAR"), result.message);
 }
 
 void frmBrowser::addPageCheck(bool alertWhenFound, const QString& text)

@@ -58,6 +58,9 @@ public:
     void mOpen_Click();
     // Checks the transaction in a window of its own (Recorder menu).
     void mCheck_Click() override;
+    // HAR files (File menu): the steps as a browser's HTTP archive, and one read as steps.
+    void mExportHar_Click();
+    void mOpenHar_Click();
     void mSave_Click();
     // Writes the transaction file; an empty sFile means the default file, and is
     // set to it. False (after telling the user) when the file could not be written.

@@ -53,6 +53,7 @@ Result judge(int number, const RecordedStep& step, const Load& load)
 {
     Result r = head(number, step);
     r.ms = load.ms;
+    r.httpStatus = load.httpStatus;
     const int timeout = timeoutSeconds(step);
     if (load.crashed)
         r.failures.append(QStringLiteral("The page's renderer ended"));

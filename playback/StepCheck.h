@@ -48,7 +48,8 @@ struct Result
     QString label;
     QString method; // "GET" or "POST"
     QString url;
-    qint64 ms = -1; // -1: not loaded
+    qint64 ms = -1;     // -1: not loaded
+    int httpStatus = 0; // an error status the engine reported; 0 when none
     Outcome outcome = Outcome::NotRun;
     QStringList failures;
 };

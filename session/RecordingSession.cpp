@@ -46,3 +46,20 @@ int RecordingSession::pageStep(const QString& pageUrl) const
     }
     return m_store.count() - 1;
 }
+
+void RecordingSession::setLastCheck(const QList<RecordedStep>& steps, const QList<stepcheck::Result>& results)
+{
+    m_checkedSteps = steps;
+    m_checkResults = results;
+}
+
+const stepcheck::Result* RecordingSession::lastCheckOf(int pos) const
+{
+    if (pos < 0 || pos >= m_store.count() || pos >= m_checkedSteps.size() || pos >= m_checkResults.size())
+        return nullptr;
+    const RecordedStep& now = m_store.at(pos);
+    const RecordedStep& checked = m_checkedSteps.at(pos);
+    if (now.url != checked.url || now.postdata != checked.postdata)
+        return nullptr;
+    return &m_checkResults.at(pos);
+}

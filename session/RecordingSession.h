@@ -3,6 +3,7 @@
 #include "Credentials.h"
 #include "NavigationTracker.h"
 #include "Playback.h"
+#include "StepCheck.h"
 #include "StepStore.h"
 
 #include <QByteArray>
@@ -64,7 +65,15 @@ public:
     // there is none.
     int pageStep(const QString& pageUrl) const;
 
+    // The last check run that ended: the steps it checked and their results.
+    void setLastCheck(const QList<RecordedStep>& steps, const QList<stepcheck::Result>& results);
+    // What the last check found for the step at pos, when it checked that same
+    // request; nullptr otherwise.
+    const stepcheck::Result* lastCheckOf(int pos) const;
+
 private:
+    QList<RecordedStep> m_checkedSteps;
+    QList<stepcheck::Result> m_checkResults;
     StepStore m_store;
     PlaybackEngine m_playback{m_store};
     CaptureStore m_captures;

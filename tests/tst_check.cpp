@@ -6,6 +6,9 @@
 #include "TransactionFile.h"
 #include "frmCheck.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
@@ -146,6 +149,7 @@ private slots:
     void verdictsPerStep();
     void stopAndCrashEndWithAReport();
     void checksPickedFromThePage();
+    void harExportAndOpen();
 
 private:
     QTemporaryDir m_dir;
@@ -420,6 +424,48 @@ void TestCheck::checksPickedFromThePage()
     QVERIFY(t.choose("mOpen"));
     QTRY_COMPARE(t.count(), 3);
     QCOMPARE(t.editor().store().steps(), saved);
+}
+
+// File > Export HAR writes the steps with what the last check found; File >
+// Open HAR reads them back to the same transaction.
+void TestCheck::harExportAndOpen()
+{
+    const QList<RecordedStep> steps = {{.url = m_site->url(QStringLiteral("/echo/a")),
+                                        .keywords = QStringLiteral("/echo/a"),
+                                        .label = QStringLiteral("First")},
+                                       {.url = m_site->url(QStringLiteral("/order")),
+                                        .postdata = QStringLiteral("q=caf%E9&n=\xe9"),
+                                        .timeout = QStringLiteral("9"),
+                                        .ping = QStringLiteral("Y")},
+                                       {.url = m_site->url(QStringLiteral("/missing-page.html"))}};
+    const QString har = m_dir.filePath(QStringLiteral("t.har"));
+    QByteArray saved;
+    {
+        RecorderSession s(*m_site);
+        QVERIFY(openSteps(s, steps, m_dir.filePath(QStringLiteral("har.xml"))));
+        frmCheck* check = runCheck(s);
+        QVERIFY(check);
+        frmBrowser::setNextFileName(har);
+        QVERIFY(s.choose("mExportHar"));
+        QTRY_VERIFY(QFile::exists(har));
+        saved = transactionFileBytes(s.editor().store().steps(), {});
+        check->close();
+    }
+    QFile file(har);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonArray entries =
+        QJsonDocument::fromJson(file.readAll()).object().value("log").toObject().value("entries").toArray();
+    QCOMPARE(entries.size(), 3);
+    QVERIFY(entries.at(0).toObject().value("time").toDouble() >= 0); // loaded in the check
+    QCOMPARE(entries.at(2).toObject().value("response").toObject().value("status").toInt(), 404);
+
+    RecorderSession t(*m_site);
+    frmBrowser::setNextFileName(har);
+    MessageBoxCatcher boxes;
+    QVERIFY(t.choose("mOpenHar"));
+    QTRY_COMPARE(boxes.count(), 1);
+    QCOMPARE(boxes.last().text, QStringLiteral("3 steps added."));
+    QCOMPARE(transactionFileBytes(t.editor().store().steps(), {}), saved);
 }
 
 TALLYRO_BROWSER_TEST_MAIN(TestCheck)
