@@ -18,16 +18,42 @@ QString NavigationTracker::key(const QUrl& url)
 void CaptureStore::add(const FormCapture& capture)
 {
     expire(capture.time);
+    m_recent.append(capture);
+    if (m_recent.size() > 20)
+        m_recent.removeFirst();
     // A later report of the same event (after the page's listeners) replaces the earlier one.
     for (FormCapture& c : m_captures) {
         if (c.frame == capture.frame && c.event == capture.event) {
             c.body = capture.body;
             c.method = capture.method;
             c.action = capture.action;
+            c.oneTime = capture.oneTime;
             return;
         }
     }
     m_captures.append(capture);
+}
+
+void CaptureStore::announced(const QUrl& url, qint64 now)
+{
+    m_announced.removeIf([now](const auto& a) { return now - a.second > captureLifetime; });
+    m_announced.append({NavigationTracker::key(url), now});
+}
+
+bool CaptureStore::wasAnnounced(const QUrl& url) const
+{
+    const QString k = NavigationTracker::key(url);
+    return std::any_of(m_announced.cbegin(), m_announced.cend(),
+                       [&k](const auto& a) { return a.first == k; });
+}
+
+std::optional<QStringList> CaptureStore::oneTimeOf(const QString& method, const QByteArray& body) const
+{
+    for (qsizetype i = m_recent.size() - 1; i >= 0; --i) {
+        if (m_recent.at(i).method == method && m_recent.at(i).body == body)
+            return m_recent.at(i).oneTime;
+    }
+    return std::nullopt;
 }
 
 std::optional<QByteArray> CaptureStore::takePost(const QUrl& url, qint64 now)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <optional>
@@ -29,6 +30,7 @@ struct FormCapture
     QByteArray body;
     qint64 time = 0;
     bool submitted = false; // reported after the form's submit event
+    QStringList oneTime;    // entries holding one-time values the site gave
 };
 
 class CaptureStore
@@ -40,9 +42,19 @@ public:
     // reported. Consumes that group.
     std::optional<QByteArray> takePost(const QUrl& url, qint64 now);
 
+    // A page announced a navigation to url (its link, script or refresh).
+    void announced(const QUrl& url, qint64 now);
+    bool wasAnnounced(const QUrl& url) const;
+    // The one-time entries of the latest reported form whose body (for a GET:
+    // the query) is these bytes; nothing when no form reported it.
+    std::optional<QStringList> oneTimeOf(const QString& method, const QByteArray& body) const;
+
 private:
     void expire(qint64 now);
     QList<FormCapture> m_captures;
+    // Reports kept a while longer for the recording of the navigation they start.
+    QList<FormCapture> m_recent;
+    QList<QPair<QString, qint64>> m_announced;
 };
 
 class NavigationTracker

@@ -2,6 +2,7 @@
 
 #include "FormBody.h"
 #include "NavigationTracker.h"
+#include "OneTime.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -111,6 +112,22 @@ QByteArray formBody(const QJsonObject& m)
     }
     return formbody::encode(entries, m.value(QStringLiteral("enctype")).toString(),
                             m.value(QStringLiteral("charset")).toString());
+}
+
+// The entries of a reported form that hold one-time values the site gave.
+QStringList oneTimeEntries(const QJsonObject& m)
+{
+    const QJsonArray list =
+        QJsonDocument::fromJson(m.value(QStringLiteral("entries")).toString().toUtf8()).array();
+    const QString origins = m.value(QStringLiteral("origins")).toString();
+    QList<onetime::Entry> entries;
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        const QJsonArray pair = list.at(i).toArray();
+        entries.append(
+            {pair.at(0).toString(), pair.at(1).toString(),
+             i < origins.size() && origins.at(i) == u'u' ? onetime::Origin::User : onetime::Origin::Site});
+    }
+    return onetime::flagged(entries);
 }
 
 // The object the page script calls through the page's channel.
@@ -529,11 +546,13 @@ void WebBrowser::Private::handleScriptMessage(const QString& text)
         c.method = m.value(QStringLiteral("method")).toString();
         c.action = m.value(QStringLiteral("action")).toString();
         c.body = formBody(m);
+        c.oneTime = oneTimeEntries(m);
         c.time = now();
         captures.add(c);
         queue(tracker.poll(now()));
     } else if (kind == u"nav") {
         tracker.announced(url, now());
+        captures.announced(url, now());
     } else if (kind == u"doc" && !top) {
         queue(tracker.committed(url, false, now()));
         flush();

@@ -6,6 +6,7 @@
 #include "FileReplace.h"
 #include "HarFile.h"
 #include "MessageBox.h"
+#include "OneTime.h"
 #include "Pictures.h"
 #include "Recorder.h"
 #include "RepaintThrottle.h"
@@ -668,6 +669,7 @@ void frmBrowser::mCheck_Click()
         showEditor();
         m_recorder.editor().selectLine(index);
     });
+    check->setNotices(onetime::stepLines(editor.store().steps()));
     connect(&check->run(), &CheckRun::finished, this, [this, check] {
         m_recorder.session().setLastCheck(check->run().steps(), check->run().results());
     });
@@ -771,7 +773,15 @@ void frmBrowser::Command1_Click()
 
 void frmBrowser::lblUpload_Click()
 {
-    m_recorder.services().lblUpload_Click();
+    if (goOnDespiteOneTimeValues(QStringLiteral("Upload")))
+        m_recorder.services().lblUpload_Click();
+}
+
+bool frmBrowser::goOnDespiteOneTimeValues(const QString& title)
+{
+    const QString warning = onetime::warningFor(m_recorder.session().store().steps());
+    return warning.isEmpty() || messagebox::ask(this, QMessageBox::Warning, title, warning,
+                                                {QStringLiteral("&Go on"), QStringLiteral("Cancel")}) == 0;
 }
 
 void frmBrowser::problem_Click()
@@ -823,6 +833,8 @@ void frmBrowser::mSave_Click()
                          QStringLiteral("You haven't recorded any steps"));
         return;
     }
+    if (!goOnDespiteOneTimeValues(QStringLiteral("File Save")))
+        return;
     QString file = chooseFile(QStringLiteral("File Save"), true);
     if (file == u"*.xml")
         return;

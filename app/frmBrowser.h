@@ -104,6 +104,8 @@ private:
     frmBrowser& mainWindow();
     QString chooseFile(const QString& title, bool save);
     bool isMenuShortcut(const QKeySequence& keys) const;
+    // Warns of steps with one-time values before they leave the program; true to go on.
+    bool goOnDespiteOneTimeValues(const QString& title);
     void showEditor();
 
     // Events of the embedded browser.

@@ -111,7 +111,10 @@ frmCheck::~frmCheck()
 void frmCheck::setNotices(const QStringList& notices)
 {
     m_notices = notices;
-    m_lblNotices->setText(notices.join(u'\n'));
+    m_lblNotices->setText(notices.isEmpty() ? QString()
+                                            : QStringLiteral("One-time values the site may refuse when the "
+                                                             "service sends them again:\n") +
+                                                  notices.join(u'\n'));
     m_lblNotices->setVisible(!notices.isEmpty());
 }
 

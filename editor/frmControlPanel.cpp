@@ -2,6 +2,7 @@
 
 #include "EditorPlacement.h"
 #include "MessageBox.h"
+#include "OneTime.h"
 #include "RecorderCommands.h"
 #include "StepCheck.h"
 #include "Twips.h"
@@ -133,6 +134,15 @@ void frmControlPanel::buildControls()
     m_txtPostData->setEnabled(false);
     m_postDataFrame =
         addFieldFrame(QStringLiteral("PostData"), m_txtPostData, QRect(120, 6240, 5655, 1980), 1605);
+    // Under the post data, while the step holds one-time values.
+    m_lblOneTime = new QLabel(m_postDataFrame);
+    m_lblOneTime->setObjectName(QStringLiteral("lblOneTime"));
+    m_lblOneTime->setStyleSheet(QStringLiteral("color: #a01010"));
+    m_lblOneTime->setToolTip(QStringLiteral("The site gave these values for one use. The service sends the "
+                                            "step's post data as recorded, and the site may refuse them."));
+    twips::place(m_lblOneTime, QRect(120, 1620, 5415, 285));
+    m_lblOneTime->hide();
+    m_postDataHeight = m_txtPostData->height();
 
     m_cmbPing = new QComboBox;
     m_cmbPing->setObjectName(QStringLiteral("cmbPing"));
@@ -261,6 +271,22 @@ void frmControlPanel::commitFields()
     m_session.store().setSettings(m_session.store().currentStep(), s);
 }
 
+void frmControlPanel::showOneTimeNote(const RecordedStep& step)
+{
+    const QString names = onetime::noteFor(step);
+    const QString text = names.isEmpty() ? QString()
+                         : step.oneTime
+                             ? QStringLiteral("One-time values: %1").arg(names)
+                             : QStringLiteral("One-time values (by name and shape): %1").arg(names);
+    if (m_lblOneTime->text() == text)
+        return;
+    m_lblOneTime->setText(text);
+    m_lblOneTime->setVisible(!text.isEmpty());
+    // The post data gives the note its last line.
+    const int height = text.isEmpty() ? m_postDataHeight : m_lblOneTime->y() - m_txtPostData->y();
+    m_txtPostData->resize(m_txtPostData->width(), std::max(height, 20));
+}
+
 void frmControlPanel::loadStep(int pos)
 {
     if (pos >= m_session.store().count())
@@ -286,6 +312,7 @@ void frmControlPanel::setFieldsFrom(const RecordedStep& step, const QString& raw
     setLimitedText(m_txtHTTPpass, 50, step.httppass);
     if (m_txtPostData->toPlainText() != step.postdata)
         m_txtPostData->setPlainText(step.postdata);
+    showOneTimeNote(step);
     setLimitedText(m_txtKeywords, keywordLimit, step.keywords);
     setLimitedText(m_txtErrors, keywordLimit, step.errors);
     setLimitedText(m_txtCookies, noLimit, step.cookies);
@@ -299,6 +326,7 @@ void frmControlPanel::emptyFields()
          {m_txtKeywords, m_txtErrors, m_txtCookies, m_txtTimeout, m_txtHTTPUser, m_txtHTTPpass, m_txtLabel})
         edit->clear();
     m_txtPostData->clear();
+    showOneTimeNote({});
     m_cmbPing->setCurrentIndex(0);
 }
 

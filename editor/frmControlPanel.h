@@ -104,6 +104,7 @@ private:
     void commitFields();
     void loadStep(int pos);
     void emptyFields();
+    void showOneTimeNote(const RecordedStep& step);
     void copySelectedUrl();
     void showSelectedUrl();
     void hideIfFocusLeft();
@@ -128,6 +129,8 @@ private:
     QLineEdit* m_txtCookies = nullptr;
     QFrame* m_postDataFrame = nullptr;
     QPlainTextEdit* m_txtPostData = nullptr;
+    QLabel* m_lblOneTime = nullptr;
+    int m_postDataHeight = 0; // without the note
     QComboBox* m_cmbPing = nullptr;
     QLineEdit* m_txtTimeout = nullptr;
     QPushButton* m_Command3 = nullptr;

@@ -13,13 +13,15 @@
 namespace {
 
 constexpr quint32 magic = 0x54524543; // "TREC"
-constexpr quint32 version = 1;
-constexpr qint32 maxSteps = 100000; // far above what the store holds: a bound for damaged copies
+constexpr quint32 version = 2;        // 2: the steps' one-time entries follow their label
+constexpr qint32 maxSteps = 100000;   // far above what the store holds: a bound for damaged copies
 
 QDataStream& operator<<(QDataStream& out, const RecordedStep& s)
 {
+    // One-time entries: none known (a null text), or "=" and the names, one per line.
+    const QString oneTime = s.oneTime ? QStringLiteral("=") + s.oneTime->join(u'\n') : QString();
     return out << s.url << s.postdata << s.keywords << s.errors << s.timeout << s.ping << s.cookies
-               << s.httpuser << s.httppass << s.label;
+               << s.httpuser << s.httppass << s.label << oneTime;
 }
 
 // Reads one text, refusing a length the rest of the copy cannot hold: a damaged
@@ -37,12 +39,17 @@ QDataStream& readText(QDataStream& in, QString& text)
     return in >> text;
 }
 
-QDataStream& operator>>(QDataStream& in, RecordedStep& s)
+void readStep(QDataStream& in, RecordedStep& s, quint32 copyVersion)
 {
     for (QString* text : {&s.url, &s.postdata, &s.keywords, &s.errors, &s.timeout, &s.ping, &s.cookies,
                           &s.httpuser, &s.httppass, &s.label})
         readText(in, *text);
-    return in;
+    if (copyVersion < 2)
+        return;
+    QString oneTime;
+    readText(in, oneTime);
+    if (oneTime.startsWith(u'='))
+        s.oneTime = oneTime.mid(1).split(u'\n', Qt::SkipEmptyParts);
 }
 
 } // namespace
@@ -83,7 +90,7 @@ RecoveryRead readRecovery(const QByteArray& bytes)
     quint32 v = 0;
     qint32 count = 0;
     in >> m >> v >> count;
-    if (in.status() != QDataStream::Ok || m != magic || v != version) {
+    if (in.status() != QDataStream::Ok || m != magic || v < 1 || v > version) {
         read.damaged = true;
         return read;
     }
@@ -93,7 +100,7 @@ RecoveryRead readRecovery(const QByteArray& bytes)
     const qint32 wanted = read.damaged ? maxSteps : count;
     for (qint32 i = 0; i < wanted; ++i) {
         RecordedStep s;
-        in >> s;
+        readStep(in, s, v);
         if (in.status() != QDataStream::Ok) {
             read.damaged = true;
             return read;

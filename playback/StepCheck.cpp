@@ -149,7 +149,9 @@ QByteArray htmlReport(const QList<Result>& results, const QDateTime& when, const
     }
     html += QStringLiteral("</tbody>\n</table>\n");
     if (!notices.isEmpty()) {
-        html += QStringLiteral("<h2>Steps to look at</h2>\n<ul class=\"notices\">\n");
+        html += QStringLiteral("<h2>One-time values</h2>\n<p>These steps send values the site gave for one "
+                               "use only; the service sends them as recorded, and the site may refuse "
+                               "them.</p>\n<ul class=\"notices\">\n");
         for (const QString& n : notices)
             html += QStringLiteral("<li>") + n.toHtmlEscaped() + QStringLiteral("</li>\n");
         html += QStringLiteral("</ul>\n");

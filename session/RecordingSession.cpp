@@ -1,8 +1,22 @@
 #include "RecordingSession.h"
 
 #include "BrowserLayout.h"
+#include "CodePage.h"
+#include "OneTime.h"
 
 #include <QUrl>
+
+namespace {
+
+QList<onetime::Entry> entries(const QString& encoded, onetime::Origin origin)
+{
+    QList<onetime::Entry> list;
+    for (const auto& [name, value] : onetime::formPairs(encoded))
+        list.append({name, value, origin});
+    return list;
+}
+
+} // namespace
 
 RecordingSession::RecordingSession(QObject* parent) : QObject(parent)
 {
@@ -18,7 +32,18 @@ RecordingSession::Start RecordingSession::navigationStarting(const QString& url,
     if (url == u"about:blank")
         start.cancel = m_store.count() >= 1;
     else
-        start.storeFull = m_store.addURL(url, postData) == StepStore::AddResult::StoreFull;
+        start.storeFull =
+            m_store.add({.url = url,
+                         .postdata = postData,
+                         .keywords = {},
+                         .errors = {},
+                         .cookies = {},
+                         .httpuser = {},
+                         .httppass = {},
+                         .timeout = {},
+                         .ping = {},
+                         .label = {},
+                         .oneTime = oneTimeOf(url, postData)}) == StepStore::AddResult::StoreFull;
     return start;
 }
 
@@ -62,4 +87,23 @@ const stepcheck::Result* RecordingSession::lastCheckOf(int pos) const
     if (now.url != checked.url || now.postdata != checked.postdata)
         return nullptr;
     return &m_checkResults.at(pos);
+}
+
+QStringList RecordingSession::oneTimeOf(const QString& url, const QString& postData) const
+{
+    // A form's body: as its page reported the entries' origins.
+    if (!postData.isEmpty()) {
+        if (auto flags = m_captures.oneTimeOf(QStringLiteral("post"), codepage::toAnsi(postData)))
+            return *flags;
+        return onetime::flagged(entries(postData, onetime::Origin::Unknown));
+    }
+    const QUrl address(url);
+    const QString query = address.query(QUrl::FullyEncoded);
+    if (query.isEmpty())
+        return {};
+    if (auto flags = m_captures.oneTimeOf(QStringLiteral("get"), query.toLatin1()))
+        return *flags;
+    // A link or script of the page gave the whole address; a typed one is the user's.
+    return onetime::flagged(
+        entries(query, m_captures.wasAnnounced(address) ? onetime::Origin::Site : onetime::Origin::User));
 }

@@ -72,6 +72,9 @@ public:
     const stepcheck::Result* lastCheckOf(int pos) const;
 
 private:
+    // The one-time entries of a navigation being recorded (see RecordedStep::oneTime).
+    QStringList oneTimeOf(const QString& url, const QString& postData) const;
+
     QList<RecordedStep> m_checkedSteps;
     QList<stepcheck::Result> m_checkResults;
     StepStore m_store;

@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+
+#include <optional>
 
 // One recorded page request and the checks the service runs for it.
 // All fields are text; an unset field is empty.
@@ -18,6 +21,10 @@ struct RecordedStep
     QString timeout; // empty reads as "30"
     QString ping;    // "N" or "Y"; empty reads as "N"
     QString label;
+    // The names of the body's (or the query's) entries that hold one-time
+    // values the site gave, as judged while recording; unset for a step with no
+    // page behind it (opened from a file). Not written to the transaction file.
+    std::optional<QStringList> oneTime;
 
     // "P" for a step with a body, "G" otherwise.
     QString method() const { return postdata.isEmpty() ? QStringLiteral("G") : QStringLiteral("P"); }

@@ -37,7 +37,8 @@ StepStore::AddResult StepStore::addURL(const QString& URL, const QString& PD, co
                 .httppass = sHttpPass,
                 .timeout = sTimeout,
                 .ping = sPing,
-                .label = sLabel});
+                .label = sLabel,
+                .oneTime = std::nullopt});
 }
 
 bool StepStore::notExistURL(const QString& U, const QString& P) const

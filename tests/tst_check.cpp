@@ -150,6 +150,8 @@ private slots:
     void stopAndCrashEndWithAReport();
     void checksPickedFromThePage();
     void harExportAndOpen();
+    void oneTimeValuesFlagged_data();
+    void oneTimeValuesFlagged();
 
 private:
     QTemporaryDir m_dir;
@@ -466,6 +468,65 @@ void TestCheck::harExportAndOpen()
     QTRY_COMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().text, QStringLiteral("3 steps added."));
     QCOMPARE(transactionFileBytes(t.editor().store().steps(), {}), saved);
+}
+
+void TestCheck::oneTimeValuesFlagged_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QStringList>("typing"); // "id=text": what a person types into a field
+    QTest::addColumn<QStringList>("flagged");
+
+    QTest::newRow("hidden field") << "/onetime/hidden.html" << QStringList{"name=Ann"}
+                                  << QStringList{"csrf_token"};
+    QTest::newRow("meta tag, copied by script")
+        << "/onetime/meta.html" << QStringList{"text=hello"} << QStringList{"form_key"};
+    QTest::newRow("added by script") << "/onetime/script.html" << QStringList() << QStringList{"sig"};
+    QTest::newRow("page state written at load") << "/onetime/viewstate.html" << QStringList{"q=tea"}
+                                                << QStringList{"__VIEWSTATE", "__EVENTVALIDATION"};
+    QTest::newRow("token in a link") << "/onetime/link.html" << QStringList() << QStringList{"sid"};
+    QTest::newRow("typed password, chosen product code")
+        << "/onetime/lookalike.html" << QStringList{"user=ann", "pass=Summer2024ab"} << QStringList();
+}
+
+// Recording flags the values the site gave for one use, and only those; the
+// step editor notes them and Upload warns of them first.
+void TestCheck::oneTimeValuesFlagged()
+{
+    QFETCH(QString, page);
+    QFETCH(QStringList, typing);
+    QFETCH(QStringList, flagged);
+    RecorderSession s(*m_site);
+    QVERIFY(s.open(m_site->url(page)));
+    WebBrowser* browser = s.main->brwWebBrowser();
+    QWidget* input = browser->view()->focusProxy();
+    for (const QString& field : typing) {
+        userinput::click(input, centreOf(browser, field.section(u'=', 0, 0)));
+        QVERIFY(userinput::type(field.section(u'=', 1)));
+    }
+    userinput::click(input, centreOf(browser, QStringLiteral("go")));
+    QTRY_COMPARE(s.count(), 2);
+    QVERIFY(s.waitIdle(s.main));
+    const RecordedStep step = s.editor().store().at(1);
+    QVERIFY(step.oneTime.has_value());
+    QCOMPARE(*step.oneTime, flagged);
+
+    auto* note = s.editor().findChild<QLabel*>(QStringLiteral("lblOneTime"));
+    QTRY_COMPARE(s.editor().selectedLine(), 1);
+    QCOMPARE(note->isVisibleTo(&s.editor()), !flagged.isEmpty());
+    if (flagged.isEmpty())
+        return;
+    QCOMPARE(note->text(), QStringLiteral("One-time values: ") + flagged.join(QStringLiteral(", ")));
+
+    // Upload asks first; the box is not answered with Go on, so nothing else opens.
+    MessageBoxCatcher boxes;
+    QVERIFY(userinput::activate(s.main));
+    QVERIFY(userinput::key(Qt::Key_U, Qt::ControlModifier));
+    QTRY_COMPARE(boxes.count(), 1);
+    QVERIFY2(boxes.last().text.contains(QStringLiteral("Step 2 (") + step.label + QStringLiteral("): ") +
+                                        flagged.join(QStringLiteral(", "))),
+             qPrintable(boxes.last().text));
+    QTest::qWait(200);
+    QCOMPARE(boxes.count(), 1);
 }
 
 TALLYRO_BROWSER_TEST_MAIN(TestCheck)

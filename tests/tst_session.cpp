@@ -1,4 +1,6 @@
+#include "OneTime.h"
 #include "RecordingSession.h"
+#include "RecoveryFile.h"
 
 #include <QTest>
 
@@ -13,6 +15,9 @@ private slots:
     void documentCompleted();
     void pageStep_data();
     void pageStep();
+    void oneTimeRules_data();
+    void oneTimeRules();
+    void recoveryKeepsOneTimeFlags();
 };
 
 void TestSession::navigationStarting_data()
@@ -108,6 +113,52 @@ void TestSession::pageStep()
         session.store().addURL(
             url, url.endsWith(u"form") ? QStringLiteral("a=%1").arg(session.store().count()) : QString());
     QTEST(session.pageStep(page), "step");
+}
+
+void TestSession::oneTimeRules_data()
+{
+    QTest::addColumn<QString>("url");
+    QTest::addColumn<QString>("postdata");
+    QTest::addColumn<QStringList>("flagged");
+
+    // A step opened from a file: the name and the shape of a value alone.
+    QTest::newRow("token names, any value") << "http://a/"
+                                            << "_wpnonce=1&authenticity_token=x&RelayState=&n=1"
+                                            << QStringList{"_wpnonce", "authenticity_token", "RelayState"};
+    QTest::newRow("generated shapes")
+        << "http://a/"
+        << "a=ab12cd34&b=deadbeefcafebabe00&c=QWxhZGRpbjpvcGVuIHNlc2FtZQ%3D%3D" << QStringList{"a", "b", "c"};
+    QTest::newRow("plain values") << "http://a/"
+                                  << "name=Ann+Lee&qty=12&city=Z%FCrich&date=2026-12-07&w=abcdefgh"
+                                  << QStringList();
+    QTest::newRow("query of a GET") << "http://a/p?session=Xk29aQ7mLp&page=2"
+                                    << "" << QStringList{"session"};
+}
+
+void TestSession::oneTimeRules()
+{
+    QFETCH(QString, url);
+    QFETCH(QString, postdata);
+    RecordedStep step;
+    step.url = url;
+    step.postdata = postdata;
+    QTEST(onetime::flagsOf(step), "flagged");
+    // What recording judged stands, whatever the shapes.
+    step.oneTime = QStringList{QStringLiteral("x")};
+    QCOMPARE(onetime::flagsOf(step), QStringList{QStringLiteral("x")});
+}
+
+void TestSession::recoveryKeepsOneTimeFlags()
+{
+    QList<RecordedStep> steps(3);
+    steps[0].url = QStringLiteral("http://a/0");
+    steps[0].oneTime = QStringList{QStringLiteral("csrf"), QStringLiteral("__VIEWSTATE")};
+    steps[1].url = QStringLiteral("http://a/1");
+    steps[1].oneTime = QStringList();
+    steps[2].url = QStringLiteral("http://a/2"); // opened from a file: unknown
+    const RecoveryRead read = readRecovery(recoveryBytes(steps));
+    QVERIFY(!read.damaged);
+    QCOMPARE(read.steps, steps);
 }
 
 QTEST_GUILESS_MAIN(TestSession)

@@ -68,6 +68,32 @@
         setTimeout(function () { lastSubmit = null; }, 0);
     }, true);
 
+    // Fields the user typed into (a trusted input event). The other values of
+    // a form the site gave: hidden fields, defaults left as they were, values
+    // page script set; choices (lists, boxes, files, buttons) are the user's.
+    const edited = new WeakSet();
+    window.addEventListener('input', function (e) {
+        if (e.isTrusted && e.target)
+            edited.add(e.target);
+    }, true);
+
+    function origins(form, list) {
+        const controls = Array.from(form.elements);
+        const used = new Set();
+        return list.map(function (entry) {
+            const control = controls.find(function (c) { return !used.has(c) && crlf(c.name) === entry[0]; });
+            if (!control)
+                return 's'; // added by page script
+            used.add(control);
+            const type = String(control.type || '').toLowerCase();
+            if (type === 'hidden')
+                return 's';
+            if (control instanceof HTMLSelectElement || /^(checkbox|radio|file|submit|image|button)$/.test(type))
+                return 'u';
+            return edited.has(control) ? 'u' : 's';
+        }).join('');
+    }
+
     function crlf(text) {
         return String(text).replace(/\r\n|\r|\n/g, '\r\n');
     }
@@ -122,7 +148,8 @@
     // the last one sent is sent again, and the last one sent is what goes out.
     function report(e, reading) {
         const form = e.target;
-        const list = JSON.stringify(entries(e.formData));
+        const read = entries(e.formData);
+        const list = JSON.stringify(read);
         if (reading.sent === list)
             return;
         reading.sent = list;
@@ -132,7 +159,7 @@
             // After the form's submit event: the submission itself, not a page's own form data.
             submitted: !!(lastSubmit && lastSubmit.form === form),
             method: d.method, action: d.action, enctype: d.enctype,
-            charset: formEncoding(form), entries: list,
+            charset: formEncoding(form), entries: list, origins: origins(form, read),
         });
     }
 
