@@ -15,10 +15,10 @@ QString NavigationTracker::key(const QUrl& url)
     return url.adjusted(QUrl::RemoveFragment).toString(QUrl::FullyEncoded);
 }
 
-void CaptureStore::add(const FormCapture& capture)
+void CaptureStore::add(const FormCapture& capture, const QStringList& oneTime)
 {
     expire(capture.time);
-    m_recent.append(capture);
+    m_recent.append({capture, oneTime});
     if (m_recent.size() > 20)
         m_recent.removeFirst();
     // A later report of the same event (after the page's listeners) replaces the earlier one.
@@ -27,7 +27,6 @@ void CaptureStore::add(const FormCapture& capture)
             c.body = capture.body;
             c.method = capture.method;
             c.action = capture.action;
-            c.oneTime = capture.oneTime;
             return;
         }
     }
@@ -50,8 +49,9 @@ bool CaptureStore::wasAnnounced(const QUrl& url) const
 std::optional<QStringList> CaptureStore::oneTimeOf(const QString& method, const QByteArray& body) const
 {
     for (qsizetype i = m_recent.size() - 1; i >= 0; --i) {
-        if (m_recent.at(i).method == method && m_recent.at(i).body == body)
-            return m_recent.at(i).oneTime;
+        const FormCapture& c = m_recent.at(i).first;
+        if (c.method == method && c.body == body)
+            return m_recent.at(i).second;
     }
     return std::nullopt;
 }

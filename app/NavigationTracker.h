@@ -30,13 +30,13 @@ struct FormCapture
     QByteArray body;
     qint64 time = 0;
     bool submitted = false; // reported after the form's submit event
-    QStringList oneTime;    // entries holding one-time values the site gave
 };
 
 class CaptureStore
 {
 public:
-    void add(const FormCapture& capture);
+    // oneTime: the entries holding one-time values the site gave.
+    void add(const FormCapture& capture, const QStringList& oneTime = {});
     // The body for a POST to url: the most recent group that posts there, its
     // first event reported after a submit event (else its first event), as last
     // reported. Consumes that group.
@@ -53,7 +53,7 @@ private:
     void expire(qint64 now);
     QList<FormCapture> m_captures;
     // Reports kept a while longer for the recording of the navigation they start.
-    QList<FormCapture> m_recent;
+    QList<QPair<FormCapture, QStringList>> m_recent;
     QList<QPair<QString, qint64>> m_announced;
 };
 

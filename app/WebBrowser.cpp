@@ -546,9 +546,8 @@ void WebBrowser::Private::handleScriptMessage(const QString& text)
         c.method = m.value(QStringLiteral("method")).toString();
         c.action = m.value(QStringLiteral("action")).toString();
         c.body = formBody(m);
-        c.oneTime = oneTimeEntries(m);
         c.time = now();
-        captures.add(c);
+        captures.add(c, oneTimeEntries(m));
         queue(tracker.poll(now()));
     } else if (kind == u"nav") {
         tracker.announced(url, now());

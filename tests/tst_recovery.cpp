@@ -37,7 +37,8 @@ QList<RecordedStep> distinctSteps(int count)
                       QStringLiteral("k\u00e9ywords ") + n, QStringLiteral("errors ") + n,
                       QStringLiteral("c=1; d=") + n, QStringLiteral("user ") + n,
                       QStringLiteral("p\u20ac ") + n, QStringLiteral("4") + n,
-                      i % 2 ? QStringLiteral("Y") : QStringLiteral("N"), QString(1000, u'L') + n});
+                      i % 2 ? QStringLiteral("Y") : QStringLiteral("N"), QString(1000, u'L') + n,
+                      i % 3 ? std::optional(QStringList{QStringLiteral("token ") + n}) : std::nullopt});
     }
     return steps;
 }
