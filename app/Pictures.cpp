@@ -14,6 +14,17 @@ namespace {
 const QColor deepBlue(23, 63, 122);
 const QColor lightBlue(120, 170, 225);
 
+// The white tick of the program's mark, through three points.
+void drawTick(QPainter& p, QPointF start, QPointF corner, QPointF end)
+{
+    p.setPen(QPen(Qt::white, 3));
+    QPainterPath tick;
+    tick.moveTo(start);
+    tick.lineTo(corner);
+    tick.lineTo(end);
+    p.drawPath(tick);
+}
+
 } // namespace
 
 ButtonFace buttonFace(const QString& word, QSize size, const QFont& base)
@@ -80,12 +91,7 @@ QPixmap logo()
     p.setBrush(QColor(255, 255, 255, 40));
     p.setPen(Qt::NoPen);
     p.drawEllipse(QRectF(6, 6, 29, 29));
-    p.setPen(QPen(Qt::white, 3));
-    QPainterPath tick;
-    tick.moveTo(13, 21);
-    tick.lineTo(19, 27);
-    tick.lineTo(29, 13);
-    p.drawPath(tick);
+    drawTick(p, QPointF(13, 21), QPointF(19, 27), QPointF(29, 13));
     QFont font = p.font();
     font.setBold(true);
     font.setPixelSize(20);
@@ -112,12 +118,7 @@ QPixmap icon(int size)
     p.setBrush(deepBlue);
     p.setPen(Qt::NoPen);
     p.drawEllipse(QRectF(1, 1, 30, 30));
-    p.setPen(QPen(Qt::white, 3));
-    QPainterPath tick;
-    tick.moveTo(9, 16);
-    tick.lineTo(14, 22);
-    tick.lineTo(23, 10);
-    p.drawPath(tick);
+    drawTick(p, QPointF(9, 16), QPointF(14, 22), QPointF(23, 10));
     return pixmap;
 }
 

@@ -1,5 +1,22 @@
 #include "StepStore.h"
 
+namespace {
+
+// The settings the editor shows, from a step to the editor's set or back.
+template <typename From, typename To> void copySettings(const From& from, To& to)
+{
+    to.keywords = from.keywords;
+    to.errors = from.errors;
+    to.cookies = from.cookies;
+    to.httpuser = from.httpuser;
+    to.httppass = from.httppass;
+    to.timeout = from.timeout;
+    to.ping = from.ping;
+    to.label = from.label;
+}
+
+} // namespace
+
 StepStore::StepStore(QObject* parent) : QObject(parent) {}
 
 bool StepStore::isWebAddress(const QString& url)
@@ -99,14 +116,7 @@ void StepStore::setSettings(int pos, const StepSettings& s)
         return;
     RecordedStep& step = m_steps[pos];
     const RecordedStep before = step;
-    step.keywords = s.keywords;
-    step.errors = s.errors;
-    step.cookies = s.cookies;
-    step.timeout = s.timeout;
-    step.ping = s.ping;
-    step.httpuser = s.httpuser;
-    step.httppass = s.httppass;
-    step.label = s.label;
+    copySettings(s, step);
     if (!(before == step))
         emit changed();
 }
@@ -115,13 +125,6 @@ StepSettings StepStore::settings(int pos) const
 {
     const RecordedStep& step = m_steps.at(pos);
     StepSettings s;
-    s.keywords = step.keywords;
-    s.errors = step.errors;
-    s.cookies = step.cookies;
-    s.httpuser = step.httpuser;
-    s.httppass = step.httppass;
-    s.timeout = step.timeout;
-    s.ping = step.ping;
-    s.label = step.label;
+    copySettings(step, s);
     return s;
 }
