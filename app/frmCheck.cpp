@@ -85,11 +85,21 @@ frmCheck::frmCheck(const QList<RecordedStep>& steps, QWidget* parent)
     layout->addLayout(buttons);
     resize(960, 720);
 
+    // The window follows the run a few times a second, not at every step: laying
+    // it out again at every page would slow the run down by a fifth.
+    m_refresh.setSingleShot(true);
+    m_refresh.setInterval(250);
+    connect(&m_refresh, &QTimer::timeout, this, &frmCheck::refresh);
     connect(m_run, &CheckRun::stepStarted, this, [this](int index) {
-        m_lblCheckStatus->setText(
-            QStringLiteral("Checking step %1 of %2...").arg(index + 1).arg(m_run->steps().size()));
+        m_current = index;
+        if (!m_refresh.isActive())
+            m_refresh.start();
     });
-    connect(m_run, &CheckRun::stepFinished, this, &frmCheck::showResult);
+    connect(m_run, &CheckRun::stepFinished, this, [this](int index) {
+        m_finished.append(index);
+        if (!m_refresh.isActive())
+            m_refresh.start();
+    });
     connect(m_run, &CheckRun::finished, this, &frmCheck::runFinished);
     connect(m_cmdCheckStop, &QPushButton::clicked, m_run, &CheckRun::stop);
     connect(m_cmdSaveReport, &QPushButton::clicked, this, &frmCheck::cmdSaveReport_Click);
@@ -139,8 +149,20 @@ void frmCheck::showResult(int index)
     }
 }
 
+void frmCheck::refresh()
+{
+    for (const int index : std::as_const(m_finished))
+        showResult(index);
+    m_finished.clear();
+    if (m_run->isRunning())
+        m_lblCheckStatus->setText(
+            QStringLiteral("Checking step %1 of %2...").arg(m_current + 1).arg(m_run->steps().size()));
+}
+
 void frmCheck::runFinished()
 {
+    m_refresh.stop();
+    refresh();
     for (int i = 0; i < m_run->results().size(); ++i) {
         if (m_run->results().at(i).outcome == stepcheck::Outcome::NotRun)
             showResult(i);

@@ -3,6 +3,7 @@
 #include "CheckRun.h"
 
 #include <QStringList>
+#include <QTimer>
 #include <QWidget>
 
 class QLabel;
@@ -38,10 +39,14 @@ protected:
 private:
     void showResult(int index);
     void runFinished();
+    void refresh();
     void cmdSaveReport_Click();
 
     CheckRun* m_run = nullptr;
     QStringList m_notices;
+    QTimer m_refresh;
+    int m_current = 0;
+    QList<int> m_finished; // rows to show
     QLabel* m_lblCheckStatus = nullptr;
     QWebEngineView* m_view = nullptr;
     QTableWidget* m_grdCheck = nullptr;
