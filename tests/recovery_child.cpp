@@ -9,14 +9,8 @@
 #include "frmBrowser.h"
 #include "frmControlPanel.h"
 
-#include <QApplication>
-#include <QComboBox>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QRegularExpression>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <cstdio>
 
@@ -31,7 +25,7 @@ int main(int argc, char* argv[])
     messagebox::setAnswerer([&](const messagebox::Box& box) {
         question = box.text;
         // The number of steps offered, as the question names it (none when it only tells).
-        asked = QRegularExpression(QStringLiteral("Restore the (\\d+) ")).match(box.text).captured(1).toInt();
+        asked = QRegularExpression(u"Restore the (\\d+) "_qs).match(box.text).captured(1).toInt();
         return mode == u"restore" ? 0 : 1;
     });
     Recorder recorder(WebBrowser::recorderProfile());
@@ -49,13 +43,13 @@ int main(int argc, char* argv[])
                 return 2;
             // Settings typed for the page, committed by a click on its row.
             QWidget& editor = recorder.editor();
-            for (const auto& [field, text] : {std::pair{"txtKeywords", QStringLiteral("kw %1").arg(i)},
-                                              std::pair{"txtCookies", QStringLiteral("c=%1").arg(i)}}) {
+            for (const auto& [field, text] :
+                 {std::pair{"txtKeywords", u"kw %1"_qs.arg(i)}, std::pair{"txtCookies", u"c=%1"_qs.arg(i)}}) {
                 userinput::click(editor.findChild<QLineEdit*>(QString::fromLatin1(field)));
                 userinput::key(Qt::Key_A, Qt::ControlModifier);
                 userinput::type(text);
             }
-            auto* list = editor.findChild<QListWidget*>(QStringLiteral("recordedItems"));
+            auto* list = editor.findChild<QListWidget*>(u"recordedItems"_qs);
             userinput::click(list->viewport(), list->visualItemRect(list->item(list->count() - 1)).center());
         }
         std::printf("RECORDED %d\n", int(store.count()));

@@ -4,21 +4,14 @@
 // of the service. What the site and the stand-in received, and the saved file's
 // bytes, are the checks; the clipboard (Ctrl+C in the step list) shows what the
 // step editor lists.
-#include "RecordedStep.h"
+#include "Files.h"
 #include "Standin.h"
+#include "Steps.h"
 #include "TestSite.h"
 #include "TransactionFile.h"
 
-#include <QApplication>
-#include <QClipboard>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QProcess>
-#include <QRect>
-#include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <memory>
 
@@ -28,7 +21,7 @@ namespace {
 QString xdo(const QStringList& args)
 {
     QProcess p;
-    p.start(QStringLiteral("xdotool"), args);
+    p.start(u"xdotool"_qs, args);
     if (!p.waitForFinished(15000))
         p.kill();
     return QString::fromLocal8Bit(p.readAllStandardOutput()).trimmed();
@@ -39,11 +32,10 @@ QString xdo(const QStringList& args)
 QString findWindow(const QString& title, int ms = 20000, qint64 pid = 0)
 {
     QString found;
-    QStringList args{QStringLiteral("search"), QStringLiteral("--onlyvisible")};
+    QStringList args{u"search"_qs, u"--onlyvisible"_qs};
     if (pid != 0) // both conditions, not either (xdotool's default)
-        args << QStringLiteral("--all") << QStringLiteral("--pid") << QString::number(pid);
-    args << QStringLiteral("--name")
-         << QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$');
+        args << u"--all"_qs << u"--pid"_qs << QString::number(pid);
+    args << u"--name"_qs << QLatin1Char('^') + QRegularExpression::escape(title) + QLatin1Char('$');
     (void)QTest::qWaitFor(
         [&] {
             const QStringList ids = xdo(args).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -57,7 +49,7 @@ QString findWindow(const QString& title, int ms = 20000, qint64 pid = 0)
 // Waits until the window has the keyboard (a click gives it asynchronously).
 void waitForKeyboard(const QString& window)
 {
-    (void)QTest::qWaitFor([&] { return xdo({QStringLiteral("getwindowfocus")}) == window; }, 5000);
+    (void)QTest::qWaitFor([&] { return xdo({u"getwindowfocus"_qs}) == window; }, 5000);
 }
 
 // A window that takes the keyboard when it opens (a dialog, a message box):
@@ -78,41 +70,38 @@ bool windowGone(const QString& title, int ms = 10000)
 QRect geometry(const QString& window)
 {
     QMap<QString, int> v;
-    for (const QString& line : xdo({QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), window})
-                                   .split(QLatin1Char('\n'))) {
+    for (const QString& line :
+         xdo({u"getwindowgeometry"_qs, u"--shell"_qs, window}).split(QLatin1Char('\n'))) {
         const QStringList kv = line.split(QLatin1Char('='));
         if (kv.size() == 2)
             v.insert(kv.at(0), kv.at(1).toInt());
     }
-    return {v.value(QStringLiteral("X")), v.value(QStringLiteral("Y")), v.value(QStringLiteral("WIDTH")),
-            v.value(QStringLiteral("HEIGHT"))};
+    return {v.value(u"X"_qs), v.value(u"Y"_qs), v.value(u"WIDTH"_qs), v.value(u"HEIGHT"_qs)};
 }
 
 // A left click at a point of a window (relative to its top left corner), the
 // window brought to the front first; the window then has the keyboard.
 void clickAt(const QString& window, int x, int y)
 {
-    // Two recorders' windows open at the same place: the one clicked comes to the front first.
-    xdo({QStringLiteral("windowraise"), window});
-    xdo({QStringLiteral("mousemove"), QStringLiteral("--window"), window, QString::number(x),
-         QString::number(y)});
-    xdo({QStringLiteral("click"), QStringLiteral("1")});
+    xdo({u"windowraise"_qs, window});
+    xdo({u"mousemove"_qs, u"--window"_qs, window, QString::number(x), QString::number(y)});
+    xdo({u"click"_qs, u"1"_qs});
     waitForKeyboard(window);
 }
 
 void keys(const QString& combination)
 {
-    xdo({QStringLiteral("key"), QStringLiteral("--clearmodifiers"), combination});
+    xdo({u"key"_qs, u"--clearmodifiers"_qs, combination});
 }
 
 void type(const QString& text)
 {
-    xdo({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("8"), text});
+    xdo({u"type"_qs, u"--delay"_qs, u"8"_qs, text});
 }
 
 // The program's own windows: titles, and where their controls sit (pixels
 // from the window's corner, at the test run's 96 dpi).
-const QString editorTitle = QStringLiteral("Control Panel");
+const QString editorTitle = u"Control Panel"_qs;
 const QPoint editorKeywords(150, 300); // "Alert me if the following keywords are not found"
 const QPoint editorFirstRow(100, 31);  // the step list's first row
 
@@ -121,19 +110,18 @@ struct Program
     QProcess process;
     QString main; // the main window
 
-    bool start(const QString& dataHome, const QString& serviceHost)
+    bool start(const QString& dataHome, const QString& m_serviceHost)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
-        env.insert(QStringLiteral("TALLYRO_SERVICE_HOST"), serviceHost);
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.insert(u"XDG_DATA_HOME"_qs, dataHome);
+        env.insert(u"TALLYRO_SERVICE_HOST"_qs, m_serviceHost);
+        env.remove(u"QT_QPA_PLATFORM"_qs);
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::ForwardedChannels);
         process.start(QStringLiteral(TALLYRO_RECORDER_PROGRAM), {});
         if (!process.waitForStarted(10000))
             return false;
-        main =
-            findWindow(QStringLiteral("TallyroNet Transaction Recorder 1.0.0"), 30000, process.processId());
+        main = findWindow(u"TallyroNet Transaction Recorder 1.0.0"_qs, 30000, process.processId());
         return !main.isEmpty();
     }
     QString window(const QString& title) { return findWindow(title, 20000, process.processId()); }
@@ -141,37 +129,37 @@ struct Program
     void go(const QString& address)
     {
         focusMain();
-        keys(QStringLiteral("alt+a"));
-        keys(QStringLiteral("ctrl+a"));
+        keys(u"alt+a"_qs);
+        keys(u"ctrl+a"_qs);
         type(address);
-        keys(QStringLiteral("Return"));
+        keys(u"Return"_qs);
     }
     // Ctrl+U, the account typed into the sign-in window; true when the upload window came.
     bool signIn(const QString& user, const QString& key)
     {
         focusMain();
-        keys(QStringLiteral("ctrl+u"));
-        if (dialog(QStringLiteral("Upload Form"), process.processId()).isEmpty())
+        keys(u"ctrl+u"_qs);
+        if (dialog(u"Upload Form"_qs, process.processId()).isEmpty())
             return false;
         type(user);
-        keys(QStringLiteral("Tab"));
+        keys(u"Tab"_qs);
         type(key);
-        keys(QStringLiteral("Tab"));
-        keys(QStringLiteral("space")); // the Upload button
-        return !window(QStringLiteral("Upload transaction")).isEmpty();
+        keys(u"Tab"_qs);
+        keys(u"space"_qs); // the Upload button
+        return !window(u"Upload transaction"_qs).isEmpty();
     }
     // "Upload !" in the upload window, and the outcome's box answered.
     bool upload()
     {
-        const QString w = window(QStringLiteral("Upload transaction"));
+        const QString w = window(u"Upload transaction"_qs);
         if (w.isEmpty())
             return false;
         clickAt(w, 12, 8); // the window's text: it takes the keyboard, "Upload !" keeps the focus
-        keys(QStringLiteral("space"));
-        if (dialog(QStringLiteral("Upload Status"), process.processId()).isEmpty())
+        keys(u"space"_qs);
+        if (dialog(u"Upload Status"_qs, process.processId()).isEmpty())
             return false;
-        keys(QStringLiteral("Return"));
-        return windowGone(QStringLiteral("Upload Status"));
+        keys(u"Return"_qs);
+        return windowGone(u"Upload Status"_qs);
     }
     // A click on the main window's status line: gives it the keyboard, changes nothing.
     void focusMain()
@@ -182,13 +170,13 @@ struct Program
     // Waits until the main window's caption is the page's title: the page is laid out.
     bool shows(const QString& title)
     {
-        return QTest::qWaitFor([&] { return xdo({QStringLiteral("getwindowname"), main}) == title; }, 20000);
+        return QTest::qWaitFor([&] { return xdo({u"getwindowname"_qs, main}) == title; }, 20000);
     }
     bool exitByMenu()
     {
         focusMain();
-        keys(QStringLiteral("alt+f"));
-        keys(QStringLiteral("x"));
+        keys(u"alt+f"_qs);
+        keys(u"x"_qs);
         return process.waitForFinished(20000) && process.exitStatus() == QProcess::NormalExit;
     }
     ~Program()
@@ -208,16 +196,15 @@ void screenshot(const QString& name, const QRect& area)
     if (folder.isEmpty())
         return;
     QTest::qWait(700); // let the windows finish painting
-    QProcess::execute(
-        QStringLiteral("import"),
-        {QStringLiteral("-window"), QStringLiteral("root"), QStringLiteral("-crop"),
-         QStringLiteral("%1x%2+%3+%4").arg(area.width()).arg(area.height()).arg(area.x()).arg(area.y()),
-         QStringLiteral("+repage"), QDir(folder).filePath(name)});
+    QProcess::execute(u"import"_qs,
+                      {u"-window"_qs, u"root"_qs, u"-crop"_qs,
+                       u"%1x%2+%3+%4"_qs.arg(area.width()).arg(area.height()).arg(area.x()).arg(area.y()),
+                       u"+repage"_qs, QDir(folder).filePath(name)});
 }
 
 QString clipboardAfter(const QString& combination)
 {
-    QGuiApplication::clipboard()->setText(QStringLiteral("-"));
+    QGuiApplication::clipboard()->setText(u"-"_qs);
     keys(combination);
     QString text;
     (void)QTest::qWaitFor(
@@ -236,231 +223,128 @@ class TestJourney : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void firstSession();
-    void twoInstancesUploadTheirOwnSteps();
+    void initTestCase()
+    {
+        m_site = std::make_unique<TestSite>();
+        QVERIFY(m_site->isRunning());
+        QVERIFY(m_work.isValid());
+        // The stand-in service with one account.
+        const QString accounts = m_work.filePath(u"accounts.txt"_qs);
+        QVERIFY(writeFile(accounts, "account jdoe s3cret\ntransaction 12 Login\n"));
+        m_serviceHost =
+            QString::fromLatin1(startStandin(m_standin, accounts, m_work.filePath(u"received"_qs)));
+        QVERIFY(!m_serviceHost.isEmpty());
+    }
+
+    void cleanupTestCase()
+    {
+        m_standin.kill();
+        m_standin.waitForFinished(5000);
+    }
+
+    void firstSession()
+    {
+        TestSite& site = *m_site;
+        const QString dataHome = m_work.filePath(u"data"_qs);
+        const QString file = m_work.filePath(u"journey.xml"_qs);
+        const QString start = site.url(u"/journey/start.html"_qs);
+        const QString next = site.url(u"/journey/next.html"_qs);
+        const QString done = site.url(u"/journey/done"_qs);
+        const QString body = u"name=Jane+Doe&city=Z%C3%BCrich"_qs;
+        // Record: type an address and press Enter, click a link, click a form's button.
+        {
+            Program program;
+            QVERIFY(program.start(dataHome, m_serviceHost));
+            program.go(start); // alt+a: the address box
+            const QString editor = findWindow(editorTitle);
+            QVERIFY(!editor.isEmpty());
+            QVERIFY(geometry(editor).left() >= geometry(program.main).right()); // leaving the page free
+            QVERIFY(program.shows(u"Journey start"_qs));
+            clickAt(program.main, 200, 320);
+            QVERIFY(program.shows(u"Journey next"_qs));
+            clickAt(program.main, 200, 320);
+            QVERIFY(program.shows(u"Received"_qs)); // the page is complete, its step labelled
+            // The editor lists the three steps.
+            QVERIFY(!findWindow(editorTitle).isEmpty());
+            clickAt(editor, editorFirstRow.x(), editorFirstRow.y());
+            QCOMPARE(clipboardAfter(u"ctrl+c"_qs), start);
+            keys(u"End"_qs);
+            QCOMPARE(clipboardAfter(u"ctrl+c"_qs), done);
+            // Keywords for the form's step, committed by a click on the list.
+            clickAt(editor, editorKeywords.x(), editorKeywords.y());
+            type(u"Welcome back"_qs);
+            screenshot(u"recording.png"_qs, geometry(program.main) | geometry(editor));
+            clickAt(editor, editorFirstRow.x(), editorFirstRow.y());
+            // Ctrl+P in the editor: the editor goes, the steps are requested once each.
+            site.clear();
+            clickAt(editor, editorKeywords.x(), editorKeywords.y());
+            keys(u"ctrl+p"_qs);
+            QVERIFY(windowGone(editorTitle));
+            // One request every five seconds.
+            QElapsedTimer clock;
+            clock.start();
+            QList<qint64> arrivals;
+            for (int n = 1; n <= 3; ++n) {
+                QVERIFY(QTest::qWaitFor([&] { return site.navigations().size() >= n; }, 15000));
+                arrivals << clock.elapsed();
+            }
+            QVERIFY(arrivals.at(1) - arrivals.at(0) >= 4000 && arrivals.at(2) - arrivals.at(1) >= 4000);
+            QTest::qWait(6000); // a second run would request again within the next tick
+            const QList<LoggedRequest> replayed = site.navigations();
+            QStringList addresses;
+            for (const LoggedRequest& r : replayed)
+                addresses << site.url(QString::fromLatin1(r.target));
+            QCOMPARE(addresses, (QStringList{start, next, done}));
+            QCOMPARE(replayed.at(2).method, QByteArray("POST"));
+            QCOMPARE(replayed.at(2).body, body.toLatin1());
+            // Ctrl+S, a file name typed into the dialog.
+            program.focusMain();
+            keys(u"ctrl+s"_qs);
+            QVERIFY(!dialog(u"File Save"_qs).isEmpty());
+            type(file);
+            keys(u"Return"_qs);
+            QVERIFY(QTest::qWaitFor([&] { return QFile::exists(file); }, 20000));
+            QVERIFY(!dialog(u"File Save"_qs).isEmpty()); // "File saved successfully"
+            keys(u"Return"_qs);
+            QVERIFY(windowGone(u"File Save"_qs));
+            QVERIFY(program.exitByMenu());
+        }
+
+        const QString t = u"30"_qs, n = u"N"_qs;
+        const QList<RecordedStep> expected{
+            step(start, {}, {}, {}, {}, {}, {}, t, n, u"Journey start"_qs),
+            step(next, {}, {}, {}, {}, {}, {}, t, n, u"Journey next"_qs),
+            step(done, body, u"Welcome back"_qs, {}, {}, {}, {}, t, n, u"Received"_qs)};
+        QCOMPARE(readFile(file), transactionFileBytes(expected, {}));
+        // A fresh start: open the file, then upload it with a typed user name and key.
+        {
+            Program program;
+            QVERIFY(program.start(dataHome, m_serviceHost));
+            program.focusMain();
+            keys(u"ctrl+o"_qs);
+            QVERIFY(!dialog(u"File Open"_qs).isEmpty());
+            type(file);
+            keys(u"Return"_qs);
+            const QString editor = findWindow(editorTitle);
+            QVERIFY(!editor.isEmpty());
+            clickAt(editor, editorFirstRow.x(), editorFirstRow.y());
+            keys(u"End"_qs);
+            QCOMPARE(clipboardAfter(u"ctrl+c"_qs), done);
+            QVERIFY(program.signIn(u"jdoe"_qs, u"s3cret"_qs));
+            screenshot(u"upload.png"_qs, geometry(program.window(u"Upload transaction"_qs)));
+            QVERIFY(program.upload());
+            QVERIFY(program.exitByMenu());
+        }
+        QCOMPARE(readFile(m_work.filePath(u"received/upload-1/recorder.xml"_qs)),
+                 transactionFileBytes(expected, {u"jdoe"_qs, u"s3cret"_qs}));
+    }
 
 private:
-    // The transaction files the stand-in received, oldest first.
-    QList<QByteArray> received() const;
-
     std::unique_ptr<TestSite> m_site;
     QTemporaryDir m_work;
     QProcess m_standin;
     QString m_serviceHost;
 };
-
-void TestJourney::initTestCase()
-{
-    m_site = std::make_unique<TestSite>();
-    QVERIFY(m_site->isRunning());
-    QVERIFY(m_work.isValid());
-    // The stand-in service with one account.
-    QFile accounts(m_work.filePath(QStringLiteral("accounts.txt")));
-    QVERIFY(accounts.open(QIODevice::WriteOnly));
-    accounts.write("account jdoe s3cret\ntransaction 12 Login\n");
-    accounts.close();
-    m_serviceHost = QString::fromLatin1(
-        startStandin(m_standin, accounts.fileName(), m_work.filePath(QStringLiteral("received"))));
-    QVERIFY(!m_serviceHost.isEmpty());
-}
-
-void TestJourney::cleanupTestCase()
-{
-    m_standin.kill();
-    m_standin.waitForFinished(5000);
-}
-
-QList<QByteArray> TestJourney::received() const
-{
-    QList<QByteArray> files;
-    const QDir store(m_work.filePath(QStringLiteral("received")));
-    for (const QString& upload : store.entryList({QStringLiteral("upload-*")}, QDir::Dirs, QDir::Name)) {
-        QFile file(store.filePath(upload + QStringLiteral("/recorder.xml")));
-        files << (file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
-    }
-    return files;
-}
-
-void TestJourney::firstSession()
-{
-    TestSite& site = *m_site;
-    QTemporaryDir& work = m_work;
-    const QString& serviceHost = m_serviceHost;
-    const QString dataHome = work.filePath(QStringLiteral("data"));
-
-    const QString start = site.url(QStringLiteral("/journey/start.html"));
-    const QString next = site.url(QStringLiteral("/journey/next.html"));
-    const QString done = site.url(QStringLiteral("/journey/done"));
-    const QString body = QStringLiteral("name=Jane+Doe&city=Z%C3%BCrich");
-    const auto loaded = [&](const QString& address) {
-        for (const LoggedRequest& r : site.navigations()) {
-            if (site.url(QString::fromLatin1(r.target)) == address && r.status != 0)
-                return true;
-        }
-        return false;
-    };
-    const qsizetype uploadsBefore = received().size();
-
-    // Record: type an address and press Enter, click a link, click a form's button.
-    QList<RecordedStep> expected;
-    {
-        Program program;
-        QVERIFY(program.start(dataHome, serviceHost));
-        program.go(start); // alt+a: the address box
-        QVERIFY2(QTest::qWaitFor([&] { return loaded(start); }, 20000),
-                 "Enter in the address box requested nothing");
-        const QString editor = findWindow(editorTitle);
-        QVERIFY2(!editor.isEmpty(), "the step editor did not pop up");
-        const QRect mainFrame = geometry(program.main);
-        const QRect editorFrame = geometry(editor);
-        QVERIFY2(editorFrame.left() >= mainFrame.right(), "the step editor covers the page");
-
-        QVERIFY(program.shows(QStringLiteral("Journey start")));
-        clickAt(program.main, 200, 320);
-        QVERIFY2(QTest::qWaitFor([&] { return loaded(next); }, 20000), "the link was not followed");
-        QVERIFY(program.shows(QStringLiteral("Journey next")));
-        clickAt(program.main, 200, 320);
-        QVERIFY2(QTest::qWaitFor([&] { return loaded(done); }, 20000), "the form was not posted");
-        QVERIFY(program.shows(QStringLiteral("Received"))); // the page is complete, its step labelled
-
-        // The editor lists the three steps.
-        QVERIFY(!findWindow(editorTitle).isEmpty());
-        clickAt(editor, editorFirstRow.x(), editorFirstRow.y());
-        QCOMPARE(clipboardAfter(QStringLiteral("ctrl+c")), start);
-        keys(QStringLiteral("End"));
-        QCOMPARE(clipboardAfter(QStringLiteral("ctrl+c")), done);
-
-        // Keywords for the form's step, committed by a click on the list.
-        clickAt(editor, editorKeywords.x(), editorKeywords.y());
-        type(QStringLiteral("Welcome back"));
-        screenshot(QStringLiteral("recording.png"), geometry(program.main) | geometry(editor));
-        clickAt(editor, editorFirstRow.x(), editorFirstRow.y());
-
-        // Ctrl+P in the editor: the editor goes, the steps are requested once each.
-        site.clear();
-        clickAt(editor, editorKeywords.x(), editorKeywords.y());
-        keys(QStringLiteral("ctrl+p"));
-        QVERIFY2(windowGone(editorTitle), "Play left the step editor up");
-        // One request every five seconds.
-        QElapsedTimer clock;
-        clock.start();
-        QList<qint64> arrivals;
-        for (int n = 1; n <= 3; ++n) {
-            QVERIFY(QTest::qWaitFor([&] { return site.navigations().size() >= n; }, 15000));
-            arrivals << clock.elapsed();
-        }
-        QVERIFY2(arrivals.at(1) - arrivals.at(0) >= 4000 && arrivals.at(2) - arrivals.at(1) >= 4000,
-                 "the replay did not keep its pace");
-        QTest::qWait(6000); // a second run would request again within the next tick
-        const QList<LoggedRequest> replayed = site.navigations();
-        QStringList addresses;
-        for (const LoggedRequest& r : replayed)
-            addresses << site.url(QString::fromLatin1(r.target));
-        QCOMPARE(addresses, (QStringList{start, next, done}));
-        QCOMPARE(replayed.at(2).method, QByteArray("POST"));
-        QCOMPARE(replayed.at(2).body, body.toLatin1());
-
-        // Ctrl+S, a file name typed into the dialog.
-        program.focusMain();
-        keys(QStringLiteral("ctrl+s"));
-        QVERIFY(!dialog(QStringLiteral("File Save")).isEmpty());
-        type(work.filePath(QStringLiteral("journey.xml")));
-        keys(QStringLiteral("Return"));
-        QVERIFY2(QTest::qWaitFor([&] { return QFile::exists(work.filePath(QStringLiteral("journey.xml"))); },
-                                 20000),
-                 "Save as wrote no file");
-        QVERIFY(!dialog(QStringLiteral("File Save")).isEmpty()); // "File saved successfully"
-        keys(QStringLiteral("Return"));
-        QVERIFY(windowGone(QStringLiteral("File Save")));
-        QVERIFY(program.exitByMenu());
-    }
-
-    const auto step = [](const QString& url, const QString& postdata, const QString& label) {
-        RecordedStep s;
-        s.url = url;
-        s.postdata = postdata;
-        s.timeout = QStringLiteral("30");
-        s.ping = QStringLiteral("N");
-        s.label = label;
-        return s;
-    };
-    expected << step(start, {}, QStringLiteral("Journey start"))
-             << step(next, {}, QStringLiteral("Journey next"))
-             << step(done, body, QStringLiteral("Received"));
-    expected[2].keywords = QStringLiteral("Welcome back");
-    QFile saved(work.filePath(QStringLiteral("journey.xml")));
-    QVERIFY(saved.open(QIODevice::ReadOnly));
-    QCOMPARE(saved.readAll(), transactionFileBytes(expected, {}));
-
-    // A fresh start: open the file, then upload it with a typed user name and key.
-    {
-        Program program;
-        QVERIFY(program.start(dataHome, serviceHost));
-        program.focusMain();
-        keys(QStringLiteral("ctrl+o"));
-        QVERIFY(!dialog(QStringLiteral("File Open")).isEmpty());
-        type(work.filePath(QStringLiteral("journey.xml")));
-        keys(QStringLiteral("Return"));
-        const QString editor = findWindow(editorTitle);
-        QVERIFY2(!editor.isEmpty(), "Open did not show the steps");
-        clickAt(editor, editorFirstRow.x(), editorFirstRow.y());
-        keys(QStringLiteral("End"));
-        QCOMPARE(clipboardAfter(QStringLiteral("ctrl+c")), done);
-
-        QVERIFY(program.signIn(QStringLiteral("jdoe"), QStringLiteral("s3cret")));
-        screenshot(QStringLiteral("upload.png"),
-                   geometry(program.window(QStringLiteral("Upload transaction"))));
-        QVERIFY(program.upload());
-        QVERIFY(program.exitByMenu());
-    }
-    const QList<QByteArray> uploads = received();
-    QCOMPARE(uploads.size(), uploadsBefore + 1);
-    QCOMPARE(uploads.last(),
-             transactionFileBytes(expected, {QStringLiteral("jdoe"), QStringLiteral("s3cret")}));
-}
-
-// Two recorders sharing the program's folder: each signs in (and so writes the
-// shared recorder.xml) before either uploads; each upload carries the steps of
-// the recorder it came from.
-void TestJourney::twoInstancesUploadTheirOwnSteps()
-{
-    const QString dataHome = m_work.filePath(QStringLiteral("shared"));
-    const QString alpha = m_site->url(QStringLiteral("/echo/alpha"));
-    const QString beta = m_site->url(QStringLiteral("/echo/beta"));
-    const auto recorded = [&](const QString& address) {
-        for (const LoggedRequest& r : m_site->navigations()) {
-            if (m_site->url(QString::fromLatin1(r.target)) == address && r.status != 0)
-                return true;
-        }
-        return false;
-    };
-    const qsizetype before = received().size();
-    Program a;
-    Program b;
-    QVERIFY(a.start(dataHome, m_serviceHost));
-    QVERIFY(b.start(dataHome, m_serviceHost));
-    a.go(alpha);
-    QVERIFY(QTest::qWaitFor([&] { return recorded(alpha); }, 20000));
-    b.go(beta);
-    QVERIFY(QTest::qWaitFor([&] { return recorded(beta); }, 20000));
-
-    QVERIFY(a.signIn(QStringLiteral("jdoe"), QStringLiteral("s3cret")));
-    QVERIFY(b.signIn(QStringLiteral("jdoe"), QStringLiteral("s3cret")));
-    QVERIFY(a.upload());
-    QVERIFY(b.upload());
-
-    const QList<QByteArray> uploads = received();
-    QCOMPARE(uploads.size(), before + 2);
-    QVERIFY2(uploads.at(before).contains(alpha.toLatin1()) && !uploads.at(before).contains(beta.toLatin1()),
-             uploads.at(before).constData());
-    QVERIFY2(uploads.at(before + 1).contains(beta.toLatin1()) &&
-                 !uploads.at(before + 1).contains(alpha.toLatin1()),
-             uploads.at(before + 1).constData());
-    QVERIFY(a.exitByMenu());
-    QVERIFY(b.exitByMenu());
-}
 
 QTEST_MAIN(TestJourney)
 #include "tst_journey.moc"

@@ -1,12 +1,6 @@
 #pragma once
 
-#include <QAbstractButton>
-#include <QCoreApplication>
-#include <QEvent>
-#include <QList>
-#include <QMessageBox>
-#include <QRect>
-#include <QScreen>
+#include <QtWidgets>
 
 // Records each message box as it closes: its text, its frame, the available
 // area of its screen and its OK button. (At that moment its geometry is final;

@@ -2,13 +2,9 @@
 
 #include "WebBrowser.h"
 
-#include <QEventLoop>
-#include <QPointer>
-#include <QTest>
-#include <QTimer>
-#include <QVariant>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+#include <QtTest>
 
 // Drives a page of a WebBrowser the way a user would, for tests.
 namespace browserdriver {
@@ -35,8 +31,7 @@ inline QVariant runJs(WebBrowser* browser, const QString& script)
 // The widget that takes the view's input events.
 inline QWidget* inputWidget(WebBrowser* browser)
 {
-    QWidget* w = browser->view()->focusProxy();
-    return w ? w : browser->view();
+    return browser->view()->focusProxy() ? browser->view()->focusProxy() : browser->view();
 }
 
 // A real mouse click at the centre of the first element the selector finds.

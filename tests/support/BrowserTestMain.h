@@ -2,10 +2,8 @@
 
 #include "WebBrowser.h"
 
-#include <QApplication>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 // A test main for tests that run the real browser engine: the engine's process
 // set-up must happen before the application object exists. The program's folder

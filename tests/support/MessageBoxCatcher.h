@@ -1,10 +1,6 @@
 #pragma once
 
-#include <QAbstractButton>
-#include <QApplication>
-#include <QMessageBox>
-#include <QPointer>
-#include <QTimer>
+#include <QtWidgets>
 
 // Answers modal message boxes while it lives: records each one's title, text,
 // icon and buttons, then presses the given button (OK by default).

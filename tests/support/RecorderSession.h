@@ -6,14 +6,8 @@
 #include "frmBrowser.h"
 #include "frmControlPanel.h"
 
-#include <QAbstractItemView>
-#include <QAction>
-#include <QComboBox>
-#include <QLineEdit>
-#include <QMenu>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 
 #include <memory>
 
@@ -81,31 +75,24 @@ struct RecorderSession
         const bool loaded = QTest::qWaitFor(
             [&] { return !main->brwWebBrowser()->Busy() && main->brwWebBrowser()->LocationURL() == address; },
             15000);
-        if (!loaded) {
-            const QWidget* focus = QApplication::focusWidget();
-            qWarning("not loaded: %s; the window shows %s (busy %d), the box holds %s, focus on %s",
-                     qPrintable(address), qPrintable(main->brwWebBrowser()->LocationURL()),
-                     int(main->brwWebBrowser()->Busy()), qPrintable(main->cboAddress()->currentText()),
-                     focus ? focus->metaObject()->className() : "nothing");
-        }
+        if (!loaded)
+            qWarning("not loaded: %s; the window shows %s", qPrintable(address),
+                     qPrintable(main->brwWebBrowser()->LocationURL()));
         return loaded;
     }
     // Records count pages of the site.
     bool record(int pages)
     {
         for (int i = 0; i < pages; ++i) {
-            if (!open(site.url(QStringLiteral("/echo/page%1").arg(i))))
+            if (!open(site.url(u"/echo/page%1"_qs.arg(i))))
                 return false;
         }
         return QTest::qWaitFor([&] { return count() == pages; }, 5000);
     }
     QList<frmBrowser*> popups() const
     {
-        QList<frmBrowser*> list;
-        for (frmBrowser* w : recorder->windows()) {
-            if (w != main)
-                list.append(w);
-        }
+        QList<frmBrowser*> list = recorder->windows();
+        list.removeAll(main);
         return list;
     }
 };

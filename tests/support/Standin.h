@@ -1,9 +1,6 @@
 #pragma once
 
-#include <QByteArray>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
 
 // Starts the local stand-in of the service (the test's TALLYRO_STANDIN_SERVICE)
 // on a free port of 127.0.0.1 with an accounts file, a folder for what it
@@ -13,8 +10,7 @@ inline QByteArray startStandin(QProcess& process, const QString& accounts, const
 {
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(QStringLiteral(TALLYRO_STANDIN_SERVICE),
-                  QStringList{QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--accounts"),
-                              accounts, QStringLiteral("--store"), store} +
+                  QStringList{u"--port"_qs, u"0"_qs, u"--accounts"_qs, accounts, u"--store"_qs, store} +
                       options);
     if (!process.waitForStarted(5000))
         return {};

@@ -1,9 +1,6 @@
 #pragma once
 
-#include <QByteArray>
-#include <QList>
-#include <QMap>
-#include <QString>
+#include <QtCore>
 
 #include <memory>
 
@@ -14,7 +11,6 @@ struct LoggedRequest
     QByteArray target;                    // path and query exactly as on the request line
     QByteArray body;                      // raw body bytes as received
     QMap<QByteArray, QByteArray> headers; // names lower-cased; repeated headers joined by ", "
-    int status = 0;                       // status the site answered (0 while unanswered)
     quint16 port = 0;                     // which listener (main or other origin)
     bool navigation = false;  // Sec-Fetch-Dest is document, iframe or frame (a page load, not a sub-resource)
     bool redirectHop = false; // follows a 3xx answer of the site: its target was an earlier Location
@@ -27,7 +23,6 @@ struct LoggedRequest
 // Routes, on both listeners:
 //   /redirect?code=301|302|303|307|308&to=<path or base URL + path>  that status with Location
 //   /slow?ms=N        answers after N ms (at most 5000)
-//   /nocontent        204
 //   /auth?user=U&pass=P  200 "Welcome, U" with those Basic credentials, else 401 asking for them
 //   /favicon.ico      404
 //   POST anything     200 page titled "Received"
@@ -48,11 +43,11 @@ public:
     QString url(const QString& pathAndQuery) const;
     QString otherUrl(const QString& pathAndQuery) const;
 
-    // Every request in arrival order.
-    QList<LoggedRequest> requests() const;
     // Page loads the browser started: navigation requests that are not redirect hops,
     // without /favicon.ico.
     QList<LoggedRequest> navigations() const;
+    // Every request in arrival order.
+    QList<LoggedRequest> requests() const;
     void clear();
 
     // The folder the pages are served from.

@@ -1,11 +1,7 @@
 #pragma once
 
-#include <QApplication>
-#include <QGuiApplication>
-#include <QProcess>
-#include <QTest>
-#include <QWidget>
-#include <QWindow>
+#include <QtTest>
+#include <QtWidgets>
 
 // Input as a person gives it. Keys go to the window that has the keyboard and
 // from there to its focus widget; clicks go to a point of a window. Both enter
@@ -24,8 +20,7 @@ inline bool activate(QWidget* window)
         window->activateWindow();
         if (QTest::qWaitFor([window] { return window->isActiveWindow(); }, 300))
             break;
-        QProcess::execute(QStringLiteral("xdotool"),
-                          {QStringLiteral("windowfocus"), QString::number(window->winId())});
+        QProcess::execute(u"xdotool"_qs, {u"windowfocus"_qs, QString::number(window->winId())});
         if (QTest::qWaitFor([window] { return window->isActiveWindow(); }, 1000))
             break;
     }
