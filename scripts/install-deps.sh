@@ -34,9 +34,10 @@ if [ ${#missing[@]} -ne 0 ]; then
   "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# The HAR 1.2 schema check tst_har runs (npm har-schema and ajv, versions fixed
-# by the lock file).
+# The HAR 1.2 schema check tst_har runs (npm har-schema and ajv) and the
+# driver tst_check records a HAR with through Debian's Chromium (playwright-core,
+# which downloads no browser); versions fixed by the lock file.
 har_schema=$(cd "$(dirname "${BASH_SOURCE[0]}")/../tools/har-schema" && pwd)
-if [ ! -d "$har_schema/node_modules/har-schema" ]; then
-  (cd "$har_schema" && npm ci --omit=dev --no-audit --no-fund --silent)
+if [ ! -d "$har_schema/node_modules/har-schema" ] || [ ! -d "$har_schema/node_modules/playwright-core" ]; then
+  (cd "$har_schema" && npm ci --no-audit --no-fund --silent)
 fi

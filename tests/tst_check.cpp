@@ -1,5 +1,6 @@
 #include "BrowserTestMain.h"
 #include "CodePage.h"
+#include "HarFile.h"
 #include "MessageBoxCatcher.h"
 #include "RecorderSession.h"
 #include "StepCheck.h"
@@ -150,6 +151,7 @@ private slots:
     void stopAndCrashEndWithAReport();
     void checksPickedFromThePage();
     void harExportAndOpen();
+    void chromiumHarImportsAsRecorded();
     void oneTimeValuesFlagged_data();
     void oneTimeValuesFlagged();
 
@@ -468,6 +470,54 @@ void TestCheck::harExportAndOpen()
     QTRY_COMPARE(boxes.count(), 1);
     QCOMPARE(boxes.last().text, QStringLiteral("3 steps added."));
     QCOMPARE(transactionFileBytes(t.editor().store().steps(), {}), saved);
+}
+
+// A HAR Chromium records of a flow on the local site opens as the steps the
+// recorder records of the same flow.
+void TestCheck::chromiumHarImportsAsRecorded()
+{
+    QList<RecordedStep> recorded;
+    {
+        RecorderSession s(*m_site);
+        WebBrowser* browser = s.main->brwWebBrowser();
+        const auto fill = [&](const char* id, const QString& text) {
+            userinput::click(browser->view()->focusProxy(), centreOf(browser, QString::fromLatin1(id)));
+            return userinput::type(text);
+        };
+        const auto submitTo = [&](const QString& path) {
+            userinput::click(browser->view()->focusProxy(), centreOf(browser, QStringLiteral("go")));
+            return QTest::qWaitFor([&] { return browser->LocationURL() == m_site->url(path); }, 15000) &&
+                   s.waitIdle(s.main);
+        };
+        QVERIFY(s.open(m_site->url(QStringLiteral("/harflow/index.html"))));
+        QVERIFY(fill("user", QStringLiteral("anna@example.test")));
+        QVERIFY(fill("pass", QStringLiteral("s3same & co")));
+        QVERIFY(submitTo(QStringLiteral("/harflow/login")));
+        QVERIFY(s.open(m_site->url(QStringLiteral("/harflow/notes.html"))));
+        QVERIFY(fill("subject", QStringLiteral("Cafe")));
+        QVERIFY(fill("body", QStringLiteral("two words")));
+        QVERIFY(submitTo(QStringLiteral("/harflow/notes")));
+        recorded = s.editor().store().steps();
+    }
+    QCOMPARE(recorded.size(), 5); // the page, its frame, the sign-in post, the notes page, its post
+
+    const QString har = m_dir.filePath(QStringLiteral("chromium.har"));
+    QProcess node;
+    node.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    node.start(QStringLiteral("node"),
+               {QStringLiteral(TALLYRO_TEST_DATA_DIR "/../../tools/har-schema/record-flow.js"),
+                m_site->url(QString()), har});
+    QVERIFY(node.waitForFinished(120000));
+    QCOMPARE(node.exitCode(), 0);
+    StepStore imported;
+    QVERIFY(importHarFile(har, imported).read);
+    const auto requests = [](const QList<RecordedStep>& steps) {
+        QStringList list;
+        for (const RecordedStep& step : steps)
+            list.append(step.url + u' ' + step.postdata);
+        return list;
+    };
+    QCOMPARE(requests(imported.steps()), requests(recorded));
 }
 
 void TestCheck::oneTimeValuesFlagged_data()
