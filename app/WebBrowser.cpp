@@ -4,6 +4,7 @@
 #include "NavigationTracker.h"
 #include "OneTime.h"
 
+#include <QAuthenticator>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -339,6 +340,21 @@ WebBrowser::WebBrowser(QWebEngineProfile* profile, CaptureStore& captures, Origi
             emit WindowClosing(d->origin == Origin::NewWindow, &cancel);
         });
     });
+    // The engine waits for the answer: the handler may ask the user in a modal box.
+    const auto authenticate = [this](const QUrl& url, bool proxy, const QString& host,
+                                     QAuthenticator* answer) {
+        emit AuthenticationRequired(url.toString(QUrl::FullyEncoded), proxy, host, answer);
+        if (answer->user().isEmpty() && answer->password().isEmpty())
+            *answer = QAuthenticator(); // refused: the engine shows the site's refusal
+    };
+    connect(d->page, &QWebEnginePage::authenticationRequired, this,
+            [authenticate](const QUrl& url, QAuthenticator* answer) {
+                authenticate(url, false, url.host(), answer);
+            });
+    connect(d->page, &QWebEnginePage::proxyAuthenticationRequired, this,
+            [authenticate](const QUrl& url, QAuthenticator* answer, const QString& proxyHost) {
+                authenticate(url, true, proxyHost, answer);
+            });
     connect(d->page, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
                 if (status == QWebEnginePage::NormalTerminationStatus)

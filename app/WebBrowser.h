@@ -7,6 +7,7 @@
 #include <memory>
 
 class CaptureStore;
+class QAuthenticator;
 class QMenu;
 class QWebEnginePage;
 class QWebEngineProfile;
@@ -74,6 +75,10 @@ signals:
     // The page's context menu is about to show: the handler may add entries.
     // selectedText: the page's selection where the menu was asked for.
     void ContextMenu(QMenu* menu, const QString& selectedText);
+    // A site (or, with proxy, the proxy) asks for a user name and password for a
+    // request of this page. The handler fills *answer; leaving its user and
+    // password empty refuses.
+    void AuthenticationRequired(const QString& url, bool proxy, const QString& host, QAuthenticator* answer);
     // The page's renderer process ended abnormally.
     void RendererCrashed(const QString& reason);
 

@@ -13,6 +13,7 @@
 #include "ServiceHost.h"
 #include "ServiceRules.h"
 #include "ServiceWindows.h"
+#include "SiteSignIn.h"
 #include "TransactionFile.h"
 #include "TransactionImport.h"
 #include "Twips.h"
@@ -21,6 +22,7 @@
 #include "tallyro_config.h"
 
 #include <QApplication>
+#include <QAuthenticator>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -189,6 +191,7 @@ void frmBrowser::buildControls()
     connect(m_browser, &WebBrowser::WindowClosing, this, &frmBrowser::WindowClosing);
     connect(m_browser, &WebBrowser::RendererCrashed, this, &frmBrowser::RendererCrashed);
     connect(m_browser, &WebBrowser::ContextMenu, this, &frmBrowser::ContextMenu);
+    connect(m_browser, &WebBrowser::AuthenticationRequired, this, &frmBrowser::AuthenticationRequired);
 
     m_StatusContainer = new QWidget(m_client);
     m_StatusContainer->setObjectName(QStringLiteral("StatusContainer"));
@@ -498,6 +501,10 @@ void frmBrowser::DocumentComplete(const QString& url)
         editor.txtLabel()->setText(*done.label);
         editor.recordedItems_Click();
     }
+    if (done.step >= 0) {
+        if (const auto signIn = m_recorder.session().takeSiteSignIn(done.step))
+            editor.setHttpSignIn(done.step, signIn->user, signIn->password);
+    }
     Form_Resize();
     backStepPending = false;
 }
@@ -535,6 +542,30 @@ void frmBrowser::RendererCrashed(const QString& reason)
 {
     setHourglass(false);
     setStatus(QStringLiteral("The page stopped working (%1). Enter an address to go on.").arg(reason));
+}
+
+void frmBrowser::AuthenticationRequired(const QString& url, bool proxy, const QString& host,
+                                        QAuthenticator* answer)
+{
+    // Offer what the page's step already holds; a page being recorded keeps the
+    // answer in its step, since the monitor meets the same question.
+    RecordingSession& session = m_recorder.session();
+    const StepStore& store = session.store();
+    const int pos = proxy ? -1 : session.pageStep(url);
+    QString user = pos >= 0 ? store.at(pos).httpuser : QString();
+    QString password = pos >= 0 ? store.at(pos).httppass : QString();
+    const bool keep = !proxy && m_chkSave->isChecked() && store.count() > 0 &&
+                      QUrl(store.at(store.count() - 1).url).adjusted(QUrl::RemoveFragment) ==
+                          QUrl(url).adjusted(QUrl::RemoveFragment);
+    QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    const bool answered = askSiteSignIn(this, host, answer->realm(), proxy, keep, user, password);
+    QGuiApplication::restoreOverrideCursor();
+    if (!answered)
+        return;
+    answer->setUser(user);
+    answer->setPassword(password);
+    if (keep)
+        session.siteSignedIn({url, user, password});
 }
 
 void frmBrowser::closeEvent(QCloseEvent* event)

@@ -257,6 +257,16 @@ bool frmControlPanel::addCheckPhrase(int pos, CheckField field, const QString& p
     return true;
 }
 
+void frmControlPanel::setHttpSignIn(int pos, const QString& user, const QString& password)
+{
+    if (pos < 0 || pos >= m_session.store().count())
+        return;
+    selectLine(pos);
+    m_txtHTTPUser->setText(user);
+    m_txtHTTPpass->setText(password);
+    commitFields();
+}
+
 void frmControlPanel::commitFields()
 {
     StepSettings s;

@@ -75,6 +75,10 @@ public:
     };
     bool addCheckPhrase(int pos, CheckField field, const QString& phrase, QString* message);
 
+    // Gives the step at pos the HTTP user name and password a site's sign-in was
+    // answered with, and shows that step (cut to the fields' limits).
+    void setHttpSignIn(int pos, const QString& user, const QString& password);
+
     // Mirrors the main window's "Allow duplicate URLs" option.
     QCheckBox* cAllowDuplicates() const { return m_cAllowDuplicates; }
 

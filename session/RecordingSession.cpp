@@ -6,6 +6,8 @@
 
 #include <QUrl>
 
+#include <utility>
+
 namespace {
 
 QList<onetime::Entry> entries(const QString& encoded, onetime::Origin origin)
@@ -70,6 +72,15 @@ int RecordingSession::pageStep(const QString& pageUrl) const
             return i;
     }
     return m_store.count() - 1;
+}
+
+std::optional<RecordingSession::SiteSignIn> RecordingSession::takeSiteSignIn(int pos)
+{
+    if (!m_siteSignIn || pos < 0 || pos >= m_store.count() ||
+        QUrl(m_store.at(pos).url).adjusted(QUrl::RemoveFragment) !=
+            QUrl(m_siteSignIn->url).adjusted(QUrl::RemoveFragment))
+        return std::nullopt;
+    return std::exchange(m_siteSignIn, std::nullopt);
 }
 
 void RecordingSession::setLastCheck(const QList<RecordedStep>& steps, const QList<stepcheck::Result>& results)

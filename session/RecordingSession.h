@@ -65,6 +65,19 @@ public:
     // there is none.
     int pageStep(const QString& pageUrl) const;
 
+    // The user answered a site's HTTP sign-in for the page at this address while
+    // recording: the step of that page takes the answer when the page completes
+    // (the monitor must answer the same way).
+    struct SiteSignIn
+    {
+        QString url;
+        QString user;
+        QString password;
+    };
+    void siteSignedIn(const SiteSignIn& signIn) { m_siteSignIn = signIn; }
+    // The answer given for the address of the step at pos, forgotten once taken.
+    std::optional<SiteSignIn> takeSiteSignIn(int pos);
+
     // The last check run that ended: the steps it checked and their results.
     void setLastCheck(const QList<RecordedStep>& steps, const QList<stepcheck::Result>& results);
     // What the last check found for the step at pos, when it checked that same
@@ -81,5 +94,6 @@ private:
     PlaybackEngine m_playback{m_store};
     CaptureStore m_captures;
     AccountCredentials m_account;
+    std::optional<SiteSignIn> m_siteSignIn;
     QString m_statusText = QStringLiteral("Done.");
 };

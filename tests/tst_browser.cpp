@@ -338,6 +338,59 @@ private slots:
         }
     }
 
+    // A site's HTTP sign-in is asked in a box; the answer reaches the site and the
+    // recorded step keeps it for the monitor. Cancelled, the site's refusal shows.
+    void siteSignIn_data()
+    {
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("answered") << true << u"Welcome"_qs;
+        QTest::newRow("cancelled") << false << u"Unauthorized"_qs;
+    }
+    void siteSignIn()
+    {
+        QFETCH(bool, answer);
+        QFETCH(QString, title);
+        Session s(*m_site);
+        m_site->clear();
+        // The engine remembers an answer for the rest of the run: each row's site
+        // asks for another user.
+        const QString address =
+            s.site.url((answer ? u"/auth?user=ann"_qs : u"/auth?user=cat"_qs) + u"&pass=s3cret%20pw"_qs);
+        // The box runs its own event loop inside the engine's request: it is
+        // answered from a timer, with keys, once it has the keyboard.
+        bool answered = false;
+        QTimer person;
+        person.setInterval(10);
+        connect(&person, &QTimer::timeout, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            if (answered || !box || box->objectName() != u"siteSignIn"_qs || !userinput::activate(box))
+                return;
+            answered = true;
+            if (answer) {
+                userinput::type(u"ann"_qs);
+                userinput::key(Qt::Key_Tab);
+                userinput::type(u"s3cret pw"_qs);
+                userinput::key(Qt::Key_Return);
+            } else {
+                userinput::key(Qt::Key_Escape);
+            }
+        });
+        person.start();
+        QVERIFY(s.type(address));
+        QTRY_VERIFY_WITH_TIMEOUT(answered, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.main->brwWebBrowser()->LocationName(), title, 15000);
+        QVERIFY(s.waitIdle(s.main));
+        QCOMPARE(s.count(), 1);
+        const RecordedStep step = s.editor().store().at(0);
+        QCOMPARE(step.url, address);
+        QCOMPARE(step.httpuser, answer ? u"ann"_qs : QString());
+        QCOMPARE(step.httppass, answer ? u"s3cret pw"_qs : QString());
+        if (answer)
+            QCOMPARE(m_site->requests().constLast().headers.value("authorization"),
+                     "Basic " + QByteArray("ann:s3cret pw").toBase64());
+    }
+
     void revisitRelabelsTheLastStep()
     {
         Session s(*m_site);
