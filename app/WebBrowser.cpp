@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QUuid>
 #include <QWebChannel>
+#include <QWebEngineCertificateError>
 #include <QWebEngineContextMenuRequest>
 #include <QWebEngineHistory>
 #include <QWebEngineHttpRequest>
@@ -354,6 +355,23 @@ WebBrowser::WebBrowser(QWebEngineProfile* profile, CaptureStore& captures, Origi
     connect(d->page, &QWebEnginePage::proxyAuthenticationRequired, this,
             [authenticate](const QUrl& url, QAuthenticator* answer, const QString& proxyHost) {
                 authenticate(url, true, proxyHost, answer);
+            });
+    connect(d->page, &QWebEnginePage::certificateError, this,
+            [this](const QWebEngineCertificateError& error) {
+                if (!error.isOverridable())
+                    return; // refused, and the engine shows why
+                // Asked outside the engine's callback, since the handler asks the user.
+                QWebEngineCertificateError pending = error;
+                pending.defer();
+                QTimer::singleShot(0, this, [this, pending]() mutable {
+                    bool goOn = false;
+                    emit CertificateError(pending.url().toString(QUrl::FullyEncoded), pending.description(),
+                                          &goOn);
+                    if (goOn)
+                        pending.acceptCertificate();
+                    else
+                        pending.rejectCertificate();
+                });
             });
     connect(d->page, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {

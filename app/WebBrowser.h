@@ -79,6 +79,9 @@ signals:
     // request of this page. The handler fills *answer; leaving its user and
     // password empty refuses.
     void AuthenticationRequired(const QString& url, bool proxy, const QString& host, QAuthenticator* answer);
+    // A site's certificate is not trusted (self-signed, expired, another name)
+    // but may be: the handler sets *goOn to load the site all the same.
+    void CertificateError(const QString& url, const QString& description, bool* goOn);
     // The page's renderer process ended abnormally.
     void RendererCrashed(const QString& reason);
 

@@ -192,6 +192,7 @@ void frmBrowser::buildControls()
     connect(m_browser, &WebBrowser::RendererCrashed, this, &frmBrowser::RendererCrashed);
     connect(m_browser, &WebBrowser::ContextMenu, this, &frmBrowser::ContextMenu);
     connect(m_browser, &WebBrowser::AuthenticationRequired, this, &frmBrowser::AuthenticationRequired);
+    connect(m_browser, &WebBrowser::CertificateError, this, &frmBrowser::CertificateError);
 
     m_StatusContainer = new QWidget(m_client);
     m_StatusContainer->setObjectName(QStringLiteral("StatusContainer"));
@@ -542,6 +543,17 @@ void frmBrowser::RendererCrashed(const QString& reason)
 {
     setHourglass(false);
     setStatus(QStringLiteral("The page stopped working (%1). Enter an address to go on.").arg(reason));
+}
+
+void frmBrowser::CertificateError(const QString& url, const QString& description, bool* goOn)
+{
+    const QString text =
+        QStringLiteral("The certificate of %1 is not trusted: %2\n\n"
+                       "Go on only if you know why (a test server, a certificate of your own). "
+                       "The monitor meets the same certificate when it checks the site.")
+            .arg(QUrl(url).host(), description);
+    *goOn = messagebox::ask(this, QMessageBox::Warning, QStringLiteral("Certificate not trusted"), text,
+                            {QStringLiteral("Go on"), QStringLiteral("Cancel")}, 1) == 0;
 }
 
 void frmBrowser::AuthenticationRequired(const QString& url, bool proxy, const QString& host,

@@ -5,6 +5,8 @@
 #include "MessageBoxCatcher.h"
 #include "RecorderSession.h"
 
+#include <QSslKey>
+#include <QSslServer>
 #include <QWebEnginePage>
 #include <QtWidgets>
 
@@ -82,6 +84,49 @@ QString describe(const QList<Step>& steps)
     return lines.join(u'\n');
 }
 
+// An HTTPS site on 127.0.0.1 whose certificate no one vouches for. It answers
+// every request with a page titled "Secure" and keeps the request lines.
+struct UntrustedSite
+{
+    QSslServer server;
+    QByteArrayList requestLines;
+
+    UntrustedSite()
+    {
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setLocalCertificate(
+            QSslCertificate::fromPath(u"" TALLYRO_TEST_DATA_DIR "/tls/cert.pem"_qs).value(0));
+        QFile key(u"" TALLYRO_TEST_DATA_DIR "/tls/key.pem"_qs);
+        if (key.open(QIODevice::ReadOnly))
+            tls.setPrivateKey(QSslKey(&key, QSsl::Rsa));
+        server.setSslConfiguration(tls);
+        QObject::connect(&server, &QTcpServer::pendingConnectionAvailable, [this] {
+            while (QTcpSocket* socket = server.nextPendingConnection()) {
+                auto received = std::make_shared<QByteArray>();
+                QObject::connect(socket, &QIODevice::readyRead, socket, [this, socket, received] {
+                    received->append(socket->readAll());
+                    if (!received->contains("\r\n\r\n"))
+                        return;
+                    requestLines << received->left(received->indexOf("\r\n"));
+                    const QByteArray page = "<!DOCTYPE html><title>Secure</title><p>Secure page</p>";
+                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nConnection: close\r\n"
+                                  "Content-Length: " +
+                                  QByteArray::number(page.size()) + "\r\n\r\n" + page);
+                    socket->disconnectFromHost();
+                    received->clear();
+                });
+                QObject::connect(socket, &QAbstractSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+        if (!server.listen(QHostAddress::LocalHost))
+            qWarning("the HTTPS site cannot listen");
+    }
+    QString url(const QString& path) const
+    {
+        return u"https://127.0.0.1:%1%2"_qs.arg(server.serverPort()).arg(path);
+    }
+};
+
 int postsTotal = 0;
 int postsExact = 0;
 
@@ -102,6 +147,7 @@ private slots:
         qInfo("capture: %d/%d POST bodies byte-exact", postsExact, postsTotal);
         QCOMPARE(postsExact, postsTotal);
         m_site.reset();
+        m_tls.reset();
     }
 
     void startUpAndRecordingOff()
@@ -391,6 +437,48 @@ private slots:
                      "Basic " + QByteArray("ann:s3cret pw").toBase64());
     }
 
+    // A site whose certificate is not trusted loads only when the user says so.
+    void untrustedCertificate_data()
+    {
+        QTest::addColumn<bool>("goOn");
+        QTest::newRow("cancelled") << false; // first: the engine remembers a yes for the run
+        QTest::newRow("gone on") << true;
+    }
+    void untrustedCertificate()
+    {
+        QFETCH(bool, goOn);
+        if (!m_tls)
+            m_tls = std::make_unique<UntrustedSite>();
+        UntrustedSite& tls = *m_tls;
+        tls.requestLines.clear();
+        Session s(*m_site);
+        QString asked;
+        QTimer person;
+        person.setInterval(10);
+        connect(&person, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!asked.isEmpty() || !box)
+                return;
+            asked = box->text();
+            for (QAbstractButton* button : box->buttons()) {
+                if (button->text() == (goOn ? u"Go on"_qs : u"Cancel"_qs))
+                    userinput::click(button);
+            }
+        });
+        person.start();
+        QVERIFY(s.type(tls.url(u"/secure"_qs)));
+        QTRY_VERIFY_WITH_TIMEOUT(!asked.isEmpty(), 15000);
+        QVERIFY2(asked.startsWith(u"The certificate of 127.0.0.1 is not trusted"_qs), qPrintable(asked));
+        QVERIFY(QTest::qWaitFor([&] { return !s.main->brwWebBrowser()->Busy(); }, 15000));
+        if (goOn) {
+            QTRY_COMPARE(s.main->brwWebBrowser()->LocationName(), u"Secure"_qs);
+            QVERIFY(tls.requestLines.contains("GET /secure HTTP/1.1"));
+        } else {
+            QVERIFY(!tls.requestLines.contains("GET /secure HTTP/1.1"));
+            QVERIFY(s.main->brwWebBrowser()->LocationName() != u"Secure"_qs);
+        }
+    }
+
     void revisitRelabelsTheLastStep()
     {
         Session s(*m_site);
@@ -486,6 +574,7 @@ private slots:
 
 private:
     std::unique_ptr<TestSite> m_site;
+    std::unique_ptr<UntrustedSite> m_tls;
 };
 
 TALLYRO_BROWSER_TEST_MAIN(TestBrowser)
