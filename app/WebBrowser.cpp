@@ -395,6 +395,11 @@ WebBrowser::~WebBrowser()
     d->page = nullptr;
 }
 
+bool WebBrowser::isAddress(const QString& url)
+{
+    return url == blankPage || QUrl::fromUserInput(url).isValid();
+}
+
 void WebBrowser::Navigate(const QString& url)
 {
     if (url == blankPage) {
@@ -411,7 +416,9 @@ void WebBrowser::Navigate(const QString& url)
         d->page->load(QUrl(blankPage));
         return;
     }
-    d->page->load(QUrl::fromUserInput(url));
+    // An empty or invalid address would load the blank page, past its rules.
+    if (isAddress(url))
+        d->page->load(QUrl::fromUserInput(url));
 }
 
 void WebBrowser::Navigate2(const QString& url, const QByteArray& postData, const QString& headers)
@@ -421,6 +428,8 @@ void WebBrowser::Navigate2(const QString& url, const QByteArray& postData, const
         return;
     }
     const QUrl target = QUrl::fromUserInput(url);
+    if (!target.isValid())
+        return;
     QWebEngineHttpRequest request(target, QWebEngineHttpRequest::Post);
     request.setPostData(postData);
     for (const QString& line : headers.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {

@@ -43,6 +43,9 @@ public:
     // nothing kept on disk).
     static QWebEngineProfile* recorderProfile();
 
+    // True when the text, as typed, makes an address the browser can open.
+    static bool isAddress(const QString& url);
+    // An address that is not one (see isAddress) is not loaded.
     void Navigate(const QString& url);
     // With a body: sent as a POST of exactly these bytes with the given header lines
     // ("Name: value" separated by CR LF).

@@ -414,6 +414,11 @@ void frmBrowser::cboAddress_Click()
     const QString address = m_cboAddress->currentText();
     if (address.isEmpty())
         return;
+    if (!WebBrowser::isAddress(address)) {
+        messagebox::show(this, QMessageBox::Information, productTitle(),
+                         QStringLiteral("\"%1\" is not an address the browser can open.").arg(address));
+        return;
+    }
     setStatus(QString());
     m_timTimer.start();
     m_browser->Navigate(address);
