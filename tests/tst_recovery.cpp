@@ -11,7 +11,8 @@
 namespace {
 
 // Steps whose every field holds a value of its own, so that a field lost or
-// taken for another shows; text a transaction file would change included.
+// taken for another shows; text a transaction file would change included. The
+// one-time flags go in turn unknown (a step opened from a file), several, none.
 QList<RecordedStep> distinctSteps(int count)
 {
     QList<RecordedStep> steps;
@@ -22,7 +23,8 @@ QList<RecordedStep> distinctSteps(int count)
                           u"p\u20ac "_qs + n, u"4"_qs + n, i % 2 ? u"Y"_qs : u"N"_qs,
                           QString(1000, u'L') + n));
         if (i % 3)
-            steps.last().oneTime = QStringList{u"token "_qs + n};
+            steps.last().oneTime =
+                i % 3 == 1 ? QStringList{u"token "_qs + n, u"__VIEWSTATE"_qs} : QStringList();
     }
     return steps;
 }
@@ -44,26 +46,20 @@ class TestRecovery : public QObject
     Q_OBJECT
 private slots:
 
-    void copyRoundTrip_data()
-    {
-        QTest::addColumn<int>("count");
-        QTest::newRow("none") << 0;
-        QTest::newRow("one") << 1;
-        QTest::newRow("full store") << 150;
-    }
-
-    // Every field comes back exactly (the file's permissions are tst_transactionfile's).
+    // Every field comes back exactly (the file's permissions are tst_transactionfile's); a
+    // few steps are copiesAtStartUp's.
     void copyRoundTrip()
     {
-        QFETCH(int, count);
-        const QList<RecordedStep> steps = distinctSteps(count);
-        const QString path = m_data.filePath(u"copy.dat"_qs);
-        QString error;
-        QVERIFY2(saveRecovery(path, steps, &error), qPrintable(error));
-        const auto back = loadRecovery(path);
-        QVERIFY(back.has_value());
-        QCOMPARE(back->steps, steps);
-        QVERIFY(!back->damaged);
+        for (const int count : {0, 150}) {
+            const QList<RecordedStep> steps = distinctSteps(count);
+            const QString path = m_data.filePath(u"copy.dat"_qs);
+            QString error;
+            QVERIFY2(saveRecovery(path, steps, &error), qPrintable(error));
+            const auto back = loadRecovery(path);
+            QVERIFY(back.has_value());
+            QCOMPARE(back->steps, steps);
+            QVERIFY(!back->damaged);
+        }
         QVERIFY(!loadRecovery(m_data.filePath(u"missing.dat"_qs)).has_value());
     }
 
