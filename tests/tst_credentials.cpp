@@ -25,8 +25,8 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QByteArray>("expected");
         QTest::newRow("cleared") << QString() << QString() << QByteArray("username=\r\n\r\nkey=\r\n\r\n");
-        QTest::newRow("kept as typed") << " a=b "
-                                       << "#K3y" << QByteArray("username= a=b \r\n\r\nkey=#K3y\r\n\r\n");
+        QTest::newRow("kept as typed")
+            << u" a=b "_qs << u"#K3y"_qs << QByteArray("username= a=b \r\n\r\nkey=#K3y\r\n\r\n");
         QTest::newRow("code page") << u"j\u00E9\u20AC"_qs << u"\u0100"_qs
                                    << QByteArray("username=j\xE9\x80\r\n\r\nkey=?\r\n\r\n");
     }
@@ -35,8 +35,7 @@ private slots:
     {
         QFETCH(QString, username);
         QFETCH(QString, key);
-        QFETCH(QByteArray, expected);
-        QCOMPARE(::iniFileBytes({username, key}), expected);
+        QTEST(::iniFileBytes({username, key}), "expected");
     }
 
     // The whole file read into the sign-in window's fields and its Save box, and
@@ -85,17 +84,14 @@ private slots:
         QFETCH(QStringList, before);
         QFETCH(bool, cSaveBefore);
         QFETCH(QString, content);
-        QFETCH(QStringList, after);
-        QFETCH(bool, cSave);
-        QFETCH(QString, username);
         AccountCredentials fields{before.at(0), before.at(1)};
         bool save = cSaveBefore;
         applyIniContent(content, fields, save);
-        QCOMPARE((QStringList{fields.username, fields.key}), after);
-        QCOMPARE(save, cSave);
+        QTEST((QStringList{fields.username, fields.key}), "after");
+        QTEST(save, "cSave");
         QString txtUsername = u"before"_qs;
         applySavedUsername(content, txtUsername);
-        QCOMPARE(txtUsername, username);
+        QTEST(txtUsername, "username");
     }
 
     void programFolderIsCreated()
