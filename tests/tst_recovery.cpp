@@ -154,31 +154,29 @@ private slots:
     }
 
 private:
-    QByteArray run(const QStringList& args, bool waitForExit);
+    QByteArray run(const QStringList& args, bool waitForExit)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"XDG_DATA_HOME"_qs, m_data.path());
+        m_child.setProcessEnvironment(env);
+        m_child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_child.start(QStringLiteral(TALLYRO_RECOVERY_CHILD), args);
+        if (!m_child.waitForStarted(10000))
+            return {};
+        QByteArray out;
+        if (waitForExit) {
+            m_child.waitForFinished(60000);
+            return m_child.readAllStandardOutput();
+        }
+        for (int i = 0; i < 600 && !out.contains('\n'); ++i) {
+            m_child.waitForReadyRead(100);
+            out += m_child.readAllStandardOutput();
+        }
+        return out;
+    }
     QTemporaryDir m_data;
     QProcess m_child;
 };
-
-QByteArray TestRecovery::run(const QStringList& args, bool waitForExit)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"XDG_DATA_HOME"_qs, m_data.path());
-    m_child.setProcessEnvironment(env);
-    m_child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_child.start(QStringLiteral(TALLYRO_RECOVERY_CHILD), args);
-    if (!m_child.waitForStarted(10000))
-        return {};
-    QByteArray out;
-    if (waitForExit) {
-        m_child.waitForFinished(60000);
-        return m_child.readAllStandardOutput();
-    }
-    for (int i = 0; i < 600 && !out.contains('\n'); ++i) {
-        m_child.waitForReadyRead(100);
-        out += m_child.readAllStandardOutput();
-    }
-    return out;
-}
 
 QTEST_GUILESS_MAIN(TestRecovery)
 #include "tst_recovery.moc"
