@@ -3,6 +3,7 @@
 // prints the steps.
 #include "MessageBox.h"
 #include "Recorder.h"
+#include "RecoveryFile.h"
 #include "StepStore.h"
 #include "UserInput.h"
 #include "WebBrowser.h"
@@ -57,12 +58,9 @@ int main(int argc, char* argv[])
         return QApplication::exec(); // until killed
     }
 
-    // Print what the store holds after start-up, then end normally.
-    QJsonArray steps;
-    for (const RecordedStep& s : store.steps())
-        steps.append(QJsonArray{s.url, s.postdata, s.keywords, s.errors, s.timeout, s.ping, s.cookies,
-                                s.httpuser, s.httppass, s.label});
-    std::printf("ASKED %d\n%s\n%s\n", asked, QJsonDocument(steps).toJson(QJsonDocument::Compact).constData(),
+    // Print what the store holds after start-up (as a recovery copy, which holds
+    // every field), then end normally.
+    std::printf("ASKED %d\n%s\n%s\n", asked, recoveryBytes(store.steps()).toBase64().constData(),
                 qPrintable(question));
     std::fflush(stdout);
     return 0;

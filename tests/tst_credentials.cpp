@@ -3,18 +3,6 @@
 
 #include <QtTest>
 
-namespace {
-
-QString commentLines(int count)
-{
-    QString lines;
-    for (int i = 0; i < count; ++i)
-        lines += u"# line %1\r\n"_qs.arg(i);
-    return lines;
-}
-
-} // namespace
-
 class TestCredentials : public QObject
 {
     Q_OBJECT
@@ -25,8 +13,8 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QByteArray>("expected");
         QTest::newRow("cleared") << QString() << QString() << QByteArray("username=\r\n\r\nkey=\r\n\r\n");
-        QTest::newRow("kept as typed") << " a=b "
-                                       << "#K3y" << QByteArray("username= a=b \r\n\r\nkey=#K3y\r\n\r\n");
+        QTest::newRow("kept as typed")
+            << u" a=b "_qs << u"#K3y"_qs << QByteArray("username= a=b \r\n\r\nkey=#K3y\r\n\r\n");
         QTest::newRow("code page") << u"j\u00E9\u20AC"_qs << u"\u0100"_qs
                                    << QByteArray("username=j\xE9\x80\r\n\r\nkey=?\r\n\r\n");
     }
@@ -35,8 +23,7 @@ private slots:
     {
         QFETCH(QString, username);
         QFETCH(QString, key);
-        QFETCH(QByteArray, expected);
-        QCOMPARE(::iniFileBytes({username, key}), expected);
+        QTEST(::iniFileBytes({username, key}), "expected");
     }
 
     // The whole file read into the sign-in window's fields and its Save box, and
@@ -53,6 +40,7 @@ private slots:
         const QStringList none{QString(), QString()};
         const QStringList typed{u"u"_qs, u"k"_qs};
         const QString comments = u"# a comment\r\n   \r\n  #username=x\r\n"_qs;
+        const QString comment = u"# a comment\r\n"_qs;
         QTest::newRow("saved") << none << false << u"username=jdoe\r\n\r\nkey=K3y\r\n\r\n"_qs
                                << QStringList{u"jdoe"_qs, u"K3y"_qs} << true << u"jdoe"_qs;
         QTest::newRow("cleared") << typed << true << u"username=\r\n\r\nkey=\r\n\r\n"_qs << none << false
@@ -72,9 +60,9 @@ private slots:
         QTest::newRow("the whole file: later line wins, the name: the first")
             << none << false << u"username=first\r\nusername=second"_qs
             << QStringList{u"second"_qs, QString()} << true << u"first"_qs;
-        QTest::newRow("username on line 21") << none << false << commentLines(20) + u"username=last"_qs
+        QTest::newRow("username on line 21") << none << false << comment.repeated(20) + u"username=last"_qs
                                              << QStringList{u"last"_qs, QString()} << true << u"last"_qs;
-        QTest::newRow("username on line 22") << none << false << commentLines(21) + u"username=late"_qs
+        QTest::newRow("username on line 22") << none << false << comment.repeated(21) + u"username=late"_qs
                                              << QStringList{u"late"_qs, QString()} << true << u"before"_qs;
         QTest::newRow("LF-only line ends") << none << false << u"username=a\nkey=b\n"_qs
                                            << QStringList{u"a\nkey"_qs, QString()} << true << u"a\nkey"_qs;
@@ -85,17 +73,14 @@ private slots:
         QFETCH(QStringList, before);
         QFETCH(bool, cSaveBefore);
         QFETCH(QString, content);
-        QFETCH(QStringList, after);
-        QFETCH(bool, cSave);
-        QFETCH(QString, username);
         AccountCredentials fields{before.at(0), before.at(1)};
         bool save = cSaveBefore;
         applyIniContent(content, fields, save);
-        QCOMPARE((QStringList{fields.username, fields.key}), after);
-        QCOMPARE(save, cSave);
+        QTEST((QStringList{fields.username, fields.key}), "after");
+        QTEST(save, "cSave");
         QString txtUsername = u"before"_qs;
         applySavedUsername(content, txtUsername);
-        QCOMPARE(txtUsername, username);
+        QTEST(txtUsername, "username");
     }
 
     void programFolderIsCreated()

@@ -3,20 +3,6 @@
 
 #include <QtTest>
 
-#include <string_view>
-
-using namespace std::string_view_literals;
-
-namespace {
-
-// For texts with embedded NULs, written as u"..."sv literals.
-QString text(std::u16string_view units)
-{
-    return QString::fromUtf16(units.data(), static_cast<qsizetype>(units.size()));
-}
-
-} // namespace
-
 class TestEncodings : public QObject
 {
     Q_OBJECT
@@ -51,13 +37,12 @@ private slots:
         QTest::newRow("percent") << u"100%"_qs << u"100%25"_qs << 1;
         QTest::newRow("plus") << u"a+b"_qs << u"a%2Bb"_qs << 3;
         QTest::newRow("tab") << u"a\tb"_qs << u"a%09b"_qs << 1;
-        QTest::newRow("less-than") << u"1<2"_qs << u"1%3C2"_qs << 1;
         QTest::newRow("e acute") << u"\u00E9"_qs << u"%E9"_qs << 1;
         QTest::newRow("lower-case hex") << u"\u00E9"_qs << u"%e9"_qs << 2;
-        QTest::newRow("trailing NUL") << text(u"ab\0"sv) << u"ab"_qs << 1;
-        QTest::newRow("inner NUL") << text(u"a\0b"sv) << u"a%00b"_qs << 1;
-        QTest::newRow("two trailing NULs") << text(u"ab\0\0"sv) << u"ab%00"_qs << 1;
-        QTest::newRow("NUL, mixed case") << text(u"a\0\r\n"sv) << u"a%00%0d%0A"_qs << 2;
+        QTest::newRow("trailing NUL") << u"ab\0"_qs << u"ab"_qs << 1;
+        QTest::newRow("inner NUL") << u"a\0b"_qs << u"a%00b"_qs << 1;
+        QTest::newRow("two trailing NULs") << u"ab\0\0"_qs << u"ab%00"_qs << 1;
+        QTest::newRow("NUL, mixed case") << u"a\0\r\n"_qs << u"a%00%0d%0A"_qs << 2;
         QTest::newRow("line breaks") << u"\n\r\x01"_qs << u"%0A%0D%01"_qs << 1;
         QTest::newRow("punctuation") << u"#;,@!*'\"<>[]\\^`|"_qs
                                      << u"%23%3B%2C%40%21%2A%27%22%3C%3E%5B%5D%5C%5E%60%7C"_qs << 1;

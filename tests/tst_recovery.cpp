@@ -11,7 +11,8 @@
 namespace {
 
 // Steps whose every field holds a value of its own, so that a field lost or
-// taken for another shows; text a transaction file would change included.
+// taken for another shows; text a transaction file would change included. The
+// one-time flags go in turn unknown (a step opened from a file), several, none.
 QList<RecordedStep> distinctSteps(int count)
 {
     QList<RecordedStep> steps;
@@ -22,19 +23,16 @@ QList<RecordedStep> distinctSteps(int count)
                           u"p\u20ac "_qs + n, u"4"_qs + n, i % 2 ? u"Y"_qs : u"N"_qs,
                           QString(1000, u'L') + n));
         if (i % 3)
-            steps.last().oneTime = QStringList{u"token "_qs + n};
+            steps.last().oneTime =
+                i % 3 == 1 ? QStringList{u"token "_qs + n, u"__VIEWSTATE"_qs} : QStringList();
     }
     return steps;
 }
 
-// The steps as the restarted recorder prints them.
-QJsonArray json(const QList<RecordedStep>& steps)
+// The steps the restarted recorder prints.
+QList<RecordedStep> printedSteps(const QByteArray& line)
 {
-    QJsonArray array;
-    for (const RecordedStep& s : steps)
-        array.append(QJsonArray{s.url, s.postdata, s.keywords, s.errors, s.timeout, s.ping, s.cookies,
-                                s.httpuser, s.httppass, s.label});
-    return array;
+    return readRecovery(QByteArray::fromBase64(line)).steps;
 }
 
 } // namespace
@@ -44,26 +42,20 @@ class TestRecovery : public QObject
     Q_OBJECT
 private slots:
 
-    void copyRoundTrip_data()
-    {
-        QTest::addColumn<int>("count");
-        QTest::newRow("none") << 0;
-        QTest::newRow("one") << 1;
-        QTest::newRow("full store") << 150;
-    }
-
-    // Every field comes back exactly (the file's permissions are tst_transactionfile's).
+    // Every field comes back exactly (the file's permissions are tst_transactionfile's); a
+    // few steps are copiesAtStartUp's.
     void copyRoundTrip()
     {
-        QFETCH(int, count);
-        const QList<RecordedStep> steps = distinctSteps(count);
-        const QString path = m_data.filePath(u"copy.dat"_qs);
-        QString error;
-        QVERIFY2(saveRecovery(path, steps, &error), qPrintable(error));
-        const auto back = loadRecovery(path);
-        QVERIFY(back.has_value());
-        QCOMPARE(back->steps, steps);
-        QVERIFY(!back->damaged);
+        for (const int count : {0, 150}) {
+            const QList<RecordedStep> steps = distinctSteps(count);
+            const QString path = m_data.filePath(u"copy.dat"_qs);
+            QString error;
+            QVERIFY2(saveRecovery(path, steps, &error), qPrintable(error));
+            const auto back = loadRecovery(path);
+            QVERIFY(back.has_value());
+            QCOMPARE(back->steps, steps);
+            QVERIFY(!back->damaged);
+        }
         QVERIFY(!loadRecovery(m_data.filePath(u"missing.dat"_qs)).has_value());
     }
 
@@ -115,7 +107,7 @@ private slots:
         const QList<QByteArray> lines = run({u"restore"_qs}, true).split('\n');
         QCOMPARE(m_child.exitCode(), 0);
         QCOMPARE(lines.value(0), QByteArray("ASKED ") + QByteArray::number(readable));
-        QCOMPARE(QJsonDocument::fromJson(lines.value(1)).array(), json(steps.mid(0, readable)));
+        QCOMPARE(printedSteps(lines.value(1)), steps.mid(0, readable));
         QCOMPARE(lines.value(2).contains("damaged"), !damage.isEmpty());
         if (damage.isEmpty())
             return;
@@ -142,47 +134,45 @@ private slots:
         QCOMPARE(m_child.exitCode(), 0);
         const QList<QByteArray> lines = restored.split('\n');
         QCOMPARE(lines.value(0), QByteArray("ASKED 3"));
-        const QJsonArray steps = QJsonDocument::fromJson(lines.value(1)).array();
+        const QList<RecordedStep> steps = printedSteps(lines.value(1));
         QCOMPARE(steps.size(), 3);
         for (int i = 0; i < 3; ++i) {
-            const QJsonArray s = steps.at(i).toArray();
-            QCOMPARE(s.at(0).toString(), pages.at(i));
-            QCOMPARE(s.at(2).toString(), u"kw %1"_qs.arg(i + 2));
-            QCOMPARE(s.at(6).toString(), u"c=%1"_qs.arg(i + 2));
-            QCOMPARE(s.at(4).toString(), u"30"_qs);
-            QVERIFY(!s.at(9).toString().isEmpty()); // the page title as label
+            QCOMPARE(steps.at(i).url, pages.at(i));
+            QCOMPARE(steps.at(i).keywords, u"kw %1"_qs.arg(i + 2));
+            QCOMPARE(steps.at(i).cookies, u"c=%1"_qs.arg(i + 2));
+            QCOMPARE(steps.at(i).timeout, u"30"_qs);
+            QVERIFY(!steps.at(i).label.isEmpty()); // the page title as label
         }
         // That run ended normally: nothing is offered next time.
-        const QByteArray fresh = run({u"list"_qs}, true);
-        QVERIFY2(fresh.startsWith("ASKED -1\n[]"), fresh.constData());
+        const QList<QByteArray> fresh = run({u"list"_qs}, true).split('\n');
+        QCOMPARE(fresh.value(0), QByteArray("ASKED -1"));
+        QCOMPARE(fresh.value(1), recoveryBytes({}).toBase64());
     }
 
 private:
-    QByteArray run(const QStringList& args, bool waitForExit);
+    QByteArray run(const QStringList& args, bool waitForExit)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"XDG_DATA_HOME"_qs, m_data.path());
+        m_child.setProcessEnvironment(env);
+        m_child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_child.start(QStringLiteral(TALLYRO_RECOVERY_CHILD), args);
+        if (!m_child.waitForStarted(10000))
+            return {};
+        QByteArray out;
+        if (waitForExit) {
+            m_child.waitForFinished(60000);
+            return m_child.readAllStandardOutput();
+        }
+        for (int i = 0; i < 600 && !out.contains('\n'); ++i) {
+            m_child.waitForReadyRead(100);
+            out += m_child.readAllStandardOutput();
+        }
+        return out;
+    }
     QTemporaryDir m_data;
     QProcess m_child;
 };
-
-QByteArray TestRecovery::run(const QStringList& args, bool waitForExit)
-{
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(u"XDG_DATA_HOME"_qs, m_data.path());
-    m_child.setProcessEnvironment(env);
-    m_child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_child.start(QStringLiteral(TALLYRO_RECOVERY_CHILD), args);
-    if (!m_child.waitForStarted(10000))
-        return {};
-    QByteArray out;
-    if (waitForExit) {
-        m_child.waitForFinished(60000);
-        return m_child.readAllStandardOutput();
-    }
-    for (int i = 0; i < 600 && !out.contains('\n'); ++i) {
-        m_child.waitForReadyRead(100);
-        out += m_child.readAllStandardOutput();
-    }
-    return out;
-}
 
 QTEST_GUILESS_MAIN(TestRecovery)
 #include "tst_recovery.moc"

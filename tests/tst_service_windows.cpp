@@ -195,6 +195,16 @@ private slots:
         QCOMPARE(boxes.last().text, uploadSuccessText());
         QCOMPARE(stored(u"upload"_qs).size(), before.size() + 1);
         QCOMPARE(received(u"upload"_qs, u"target.txt"_qs), target);
+        // The upload window stays loaded; a sign-in with another account shows
+        // that account's list with nothing chosen.
+        QVERIFY(!upload->isVisible());
+        upload = signIn({u"ann"_qs, u"k3y"_qs});
+        QVERIFY(upload && upload->isVisible());
+        QCOMPARE(upload->Trans()->count(), 1);
+        QCOMPARE(upload->Trans()->itemText(0), u"Basket"_qs);
+        QCOMPARE(upload->Trans()->currentIndex(), -1);
+        QVERIFY(upload->Option1(0)->isChecked());
+        QCOMPARE(boxes.count(), 1);
     }
 
     void uploadOutcomes_data()
@@ -274,18 +284,13 @@ private slots:
         QTest::addColumn<QString>("before"); // "no steps", "file blocked" or nothing
         QTest::addColumn<QString>("message");
         const QString invalid = u"Please enter your username and key!"_qs;
-        QTest::newRow("no user name") << QString() << "k" << QString() << invalid;
-        QTest::newRow("no key") << "u" << QString() << QString() << invalid;
-        QTest::newRow("no steps") << "u"
-                                  << "k"
-                                  << "no steps" << u"No steps recorded"_qs;
-        QTest::newRow("file cannot be written")
-            << "jdoe"
-            << "s3cret"
-            << "file blocked" << QDir::toNativeSeparators(defaultTransactionFile());
+        QTest::newRow("no user name") << QString() << u"k"_qs << QString() << invalid;
+        QTest::newRow("no key") << u"u"_qs << QString() << QString() << invalid;
+        QTest::newRow("no steps") << u"u"_qs << u"k"_qs << u"no steps"_qs << u"No steps recorded"_qs;
+        QTest::newRow("file cannot be written") << u"jdoe"_qs << u"s3cret"_qs << u"file blocked"_qs
+                                                << QDir::toNativeSeparators(defaultTransactionFile());
         QTest::newRow("refused by the service")
-            << "jdoe"
-            << "wrong" << QString() << u"Error: Invalid username or key"_qs;
+            << u"jdoe"_qs << u"wrong"_qs << QString() << u"Error: Invalid username or key"_qs;
     }
 
     void signInRefused()
@@ -340,27 +345,6 @@ private slots:
         QVERIFY(boxes.last().text.contains(QDir::toNativeSeparators(programFile(u"recorder.ini"_qs))));
         QVERIFY(m_windows->frmUpload() && m_windows->frmUpload()->isVisible());
         QVERIFY(m_windows->frmUpload()->txtUsername()->text().isEmpty());
-    }
-
-    // The upload window stays loaded after an upload; a sign-in with another
-    // account shows that account's list with nothing chosen.
-    void anotherAccountGetsItsOwnList()
-    {
-        MessageBoxCatcher boxes;
-        frmfileUpload* upload = signIn(jdoe);
-        QVERIFY(upload);
-        click(upload->Option1(2));
-        upload->Trans()->setCurrentIndex(1);
-        click(upload->Command1());
-        QCOMPARE(boxes.count(), 1);
-        QVERIFY(!upload->isVisible());
-        upload = signIn({u"ann"_qs, u"k3y"_qs});
-        QVERIFY(upload && upload->isVisible());
-        QCOMPARE(upload->Trans()->count(), 1);
-        QCOMPARE(upload->Trans()->itemText(0), u"Basket"_qs);
-        QCOMPARE(upload->Trans()->currentIndex(), -1);
-        QVERIFY(upload->Option1(0)->isChecked());
-        QCOMPARE(boxes.count(), 1);
     }
 
     void unreachableService()
@@ -455,7 +439,20 @@ private slots:
     }
 
 private:
-    frmfileUpload* signIn(const AccountCredentials& account, bool save = false);
+    // Opens the sign-in window, types the account and presses Upload; the upload window, if one came.
+    frmfileUpload* signIn(const AccountCredentials& account, bool save = false)
+    {
+        m_windows->lblUpload_Click();
+        frmUpload* form = m_windows->frmUpload();
+        if (!form || !form->isVisible())
+            return nullptr;
+        typeInto(form->txtUsername(), account.username);
+        typeInto(form->txtKey(), account.key);
+        if (form->cSave()->isChecked() != save)
+            click(form->cSave());
+        click(form->Command2());
+        return m_windows->frmfileUpload();
+    }
     QString store(const QString& entry = {}) const { return m_service.filePath(u"store/"_qs + entry); }
     QStringList stored(const QString& kind) const
     {
@@ -481,21 +478,6 @@ private:
     StepStore* m_store = nullptr;
     ServiceWindows* m_windows = nullptr;
 };
-
-// Opens the sign-in window, types the account and presses Upload; the upload window, if one came.
-frmfileUpload* TestServiceWindows::signIn(const AccountCredentials& account, bool save)
-{
-    m_windows->lblUpload_Click();
-    frmUpload* form = m_windows->frmUpload();
-    if (!form || !form->isVisible())
-        return nullptr;
-    typeInto(form->txtUsername(), account.username);
-    typeInto(form->txtKey(), account.key);
-    if (form->cSave()->isChecked() != save)
-        click(form->cSave());
-    click(form->Command2());
-    return m_windows->frmfileUpload();
-}
 
 QTEST_MAIN(TestServiceWindows)
 #include "tst_service_windows.moc"

@@ -1,6 +1,5 @@
 #include "OneTime.h"
 #include "RecordingSession.h"
-#include "RecoveryFile.h"
 
 #include <QTest>
 
@@ -9,157 +8,134 @@ class TestSession : public QObject
 {
     Q_OBJECT
 private slots:
-    void navigationStarting_data();
-    void navigationStarting();
-    void documentCompleted_data();
-    void documentCompleted();
-    void pageStep_data();
-    void pageStep();
-    void oneTimeRules_data();
-    void oneTimeRules();
-    void recoveryKeepsOneTimeFlags();
+    void navigationStarting_data()
+    {
+        QTest::addColumn<int>("steps");
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("recording");
+        QTest::addColumn<bool>("cancel");
+        QTest::addColumn<bool>("storeFull");
+        QTest::addColumn<int>("stepsAfter");
+
+        QTest::newRow("page recorded") << 1 << "http://a/next" << true << false << false << 2;
+        QTest::newRow("not recording") << 1 << "http://a/next" << false << false << false << 1;
+        QTest::newRow("blank page with steps refused") << 1 << "about:blank" << true << true << false << 1;
+        QTest::newRow("blank page before any step") << 0 << "about:blank" << true << false << false << 0;
+        QTest::newRow("not a web address") << 1 << "mailto:x@a" << true << false << false << 1;
+        QTest::newRow("full store goes on, told") << 150 << "http://a/next" << true << false << true << 150;
+    }
+
+    void navigationStarting()
+    {
+        QFETCH(int, steps);
+        QFETCH(QString, url);
+        QFETCH(bool, recording);
+        RecordingSession session;
+        for (int i = 0; i < steps; ++i)
+            session.store().addURL(u"http://a/%1"_qs.arg(i), {});
+        const RecordingSession::Start start = session.navigationStarting(url, {}, recording);
+        QTEST(start.cancel, "cancel");
+        QTEST(start.storeFull, "storeFull");
+        QTEST(session.store().count(), "stepsAfter");
+    }
+
+    void documentCompleted_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("recording");
+        QTest::addColumn<bool>("stepBack");
+        QTest::addColumn<bool>("loaded");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<bool>("showEditor");
+        QTest::addColumn<bool>("labelled");
+
+        QTest::newRow("recorded page") << "http://a/1" << true << false << true << 1 << true << true;
+        QTest::newRow("not recording") << "http://a/1" << false << false << true << -1 << false << false;
+        QTest::newRow("blank page") << "about:blank" << true << false << true << -1 << false << false;
+        QTest::newRow("failed load still labels")
+            << "http://a/1" << true << false << false << 1 << true << true;
+        QTest::newRow("step back, page shown again")
+            << "http://a/0" << true << true << true << 1 << false << true;
+        QTest::newRow("step back, posted page not resent")
+            << "http://a/0" << true << true << false << 1 << false << false;
+    }
+
+    void documentCompleted()
+    {
+        QFETCH(QString, url);
+        QFETCH(bool, recording);
+        QFETCH(bool, stepBack);
+        QFETCH(bool, loaded);
+        RecordingSession session;
+        session.store().addURL(u"http://a/0"_qs, {});
+        session.store().addURL(u"http://a/1"_qs, {});
+        const auto done = session.documentCompleted(url, u"  Order   page "_qs, recording, stepBack, loaded);
+        QTEST(done.step, "step");
+        QTEST(done.showEditor, "showEditor");
+        QTEST(done.label.has_value(), "labelled");
+        if (done.label)
+            QVERIFY(done.label->contains(u"Order"_qs));
+    }
+
+    void pageStep_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<int>("step");
+
+        const QStringList three = {"http://a/x", "http://a/form", "http://a/x?q=1"};
+        QTest::newRow("last step of the address")
+            << (three + QStringList{"http://a/form", "http://a/end"}) << "http://a/form" << 3;
+        QTest::newRow("fragment aside") << three << "http://a/x?q=1#top" << 2;
+        QTest::newRow("unknown address: the last step") << three << "http://a/after-redirect" << 2;
+        QTest::newRow("no steps") << QStringList() << "http://a/x" << -1;
+    }
+
+    void pageStep()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QString, page);
+        RecordingSession session;
+        session.store().setAllowDuplicates(true);
+        for (const QString& url : steps)
+            session.store().addURL(url, url.endsWith(u"form") ? u"a=%1"_qs.arg(session.store().count())
+                                                              : QString());
+        QTEST(session.pageStep(page), "step");
+    }
+
+    void oneTimeRules_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("postdata");
+        QTest::addColumn<QStringList>("flagged");
+
+        // A step opened from a file: the name and the shape of a value alone.
+        QTest::newRow("token names, any value")
+            << u"http://a/"_qs << u"_wpnonce=1&authenticity_token=x&RelayState=&n=1"_qs
+            << QStringList{"_wpnonce", "authenticity_token", "RelayState"};
+        QTest::newRow("generated shapes")
+            << u"http://a/"_qs << u"a=ab12cd34&b=deadbeefcafebabe00&c=QWxhZGRpbjpvcGVuIHNlc2FtZQ%3D%3D"_qs
+            << QStringList{"a", "b", "c"};
+        QTest::newRow("plain values")
+            << u"http://a/"_qs << u"name=Ann+Lee&qty=12&city=Z%FCrich&date=2026-12-07&w=abcdefgh"_qs
+            << QStringList();
+        QTest::newRow("query of a GET")
+            << u"http://a/p?session=Xk29aQ7mLp&page=2"_qs << QString() << QStringList{"session"};
+    }
+
+    void oneTimeRules()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, postdata);
+        RecordedStep step;
+        step.url = url;
+        step.postdata = postdata;
+        QTEST(onetime::flagsOf(step), "flagged");
+        // What recording judged stands, whatever the shapes.
+        step.oneTime = QStringList{u"x"_qs};
+        QCOMPARE(onetime::flagsOf(step), QStringList{u"x"_qs});
+    }
 };
-
-void TestSession::navigationStarting_data()
-{
-    QTest::addColumn<int>("steps");
-    QTest::addColumn<QString>("url");
-    QTest::addColumn<bool>("recording");
-    QTest::addColumn<bool>("cancel");
-    QTest::addColumn<bool>("storeFull");
-    QTest::addColumn<int>("stepsAfter");
-
-    QTest::newRow("page recorded") << 1 << "http://a/next" << true << false << false << 2;
-    QTest::newRow("not recording") << 1 << "http://a/next" << false << false << false << 1;
-    QTest::newRow("blank page with steps refused") << 1 << "about:blank" << true << true << false << 1;
-    QTest::newRow("blank page before any step") << 0 << "about:blank" << true << false << false << 0;
-    QTest::newRow("not a web address") << 1 << "mailto:x@a" << true << false << false << 1;
-    QTest::newRow("full store goes on, told") << 150 << "http://a/next" << true << false << true << 150;
-}
-
-void TestSession::navigationStarting()
-{
-    QFETCH(int, steps);
-    QFETCH(QString, url);
-    QFETCH(bool, recording);
-    RecordingSession session;
-    for (int i = 0; i < steps; ++i)
-        session.store().addURL(QStringLiteral("http://a/%1").arg(i), {});
-    const RecordingSession::Start start = session.navigationStarting(url, {}, recording);
-    QTEST(start.cancel, "cancel");
-    QTEST(start.storeFull, "storeFull");
-    QTEST(session.store().count(), "stepsAfter");
-}
-
-void TestSession::documentCompleted_data()
-{
-    QTest::addColumn<QString>("url");
-    QTest::addColumn<bool>("recording");
-    QTest::addColumn<bool>("stepBack");
-    QTest::addColumn<bool>("loaded");
-    QTest::addColumn<int>("step");
-    QTest::addColumn<bool>("showEditor");
-    QTest::addColumn<bool>("labelled");
-
-    QTest::newRow("recorded page") << "http://a/1" << true << false << true << 1 << true << true;
-    QTest::newRow("not recording") << "http://a/1" << false << false << true << -1 << false << false;
-    QTest::newRow("blank page") << "about:blank" << true << false << true << -1 << false << false;
-    QTest::newRow("failed load still labels") << "http://a/1" << true << false << false << 1 << true << true;
-    QTest::newRow("step back, page shown again")
-        << "http://a/0" << true << true << true << 1 << false << true;
-    QTest::newRow("step back, posted page not resent")
-        << "http://a/0" << true << true << false << 1 << false << false;
-}
-
-void TestSession::documentCompleted()
-{
-    QFETCH(QString, url);
-    QFETCH(bool, recording);
-    QFETCH(bool, stepBack);
-    QFETCH(bool, loaded);
-    RecordingSession session;
-    session.store().addURL(QStringLiteral("http://a/0"), {});
-    session.store().addURL(QStringLiteral("http://a/1"), {});
-    const auto done =
-        session.documentCompleted(url, QStringLiteral("  Order   page "), recording, stepBack, loaded);
-    QTEST(done.step, "step");
-    QTEST(done.showEditor, "showEditor");
-    QTEST(done.label.has_value(), "labelled");
-    if (done.label)
-        QVERIFY(done.label->contains(QStringLiteral("Order")));
-}
-
-void TestSession::pageStep_data()
-{
-    QTest::addColumn<QStringList>("steps");
-    QTest::addColumn<QString>("page");
-    QTest::addColumn<int>("step");
-
-    const QStringList three = {"http://a/x", "http://a/form", "http://a/x?q=1"};
-    QTest::newRow("last step of the address")
-        << (three + QStringList{"http://a/form", "http://a/end"}) << "http://a/form" << 3;
-    QTest::newRow("fragment aside") << three << "http://a/x?q=1#top" << 2;
-    QTest::newRow("unknown address: the last step") << three << "http://a/after-redirect" << 2;
-    QTest::newRow("no steps") << QStringList() << "http://a/x" << -1;
-}
-
-void TestSession::pageStep()
-{
-    QFETCH(QStringList, steps);
-    QFETCH(QString, page);
-    RecordingSession session;
-    session.store().setAllowDuplicates(true);
-    for (const QString& url : steps)
-        session.store().addURL(
-            url, url.endsWith(u"form") ? QStringLiteral("a=%1").arg(session.store().count()) : QString());
-    QTEST(session.pageStep(page), "step");
-}
-
-void TestSession::oneTimeRules_data()
-{
-    QTest::addColumn<QString>("url");
-    QTest::addColumn<QString>("postdata");
-    QTest::addColumn<QStringList>("flagged");
-
-    // A step opened from a file: the name and the shape of a value alone.
-    QTest::newRow("token names, any value") << "http://a/"
-                                            << "_wpnonce=1&authenticity_token=x&RelayState=&n=1"
-                                            << QStringList{"_wpnonce", "authenticity_token", "RelayState"};
-    QTest::newRow("generated shapes")
-        << "http://a/"
-        << "a=ab12cd34&b=deadbeefcafebabe00&c=QWxhZGRpbjpvcGVuIHNlc2FtZQ%3D%3D" << QStringList{"a", "b", "c"};
-    QTest::newRow("plain values") << "http://a/"
-                                  << "name=Ann+Lee&qty=12&city=Z%FCrich&date=2026-12-07&w=abcdefgh"
-                                  << QStringList();
-    QTest::newRow("query of a GET") << "http://a/p?session=Xk29aQ7mLp&page=2"
-                                    << "" << QStringList{"session"};
-}
-
-void TestSession::oneTimeRules()
-{
-    QFETCH(QString, url);
-    QFETCH(QString, postdata);
-    RecordedStep step;
-    step.url = url;
-    step.postdata = postdata;
-    QTEST(onetime::flagsOf(step), "flagged");
-    // What recording judged stands, whatever the shapes.
-    step.oneTime = QStringList{QStringLiteral("x")};
-    QCOMPARE(onetime::flagsOf(step), QStringList{QStringLiteral("x")});
-}
-
-void TestSession::recoveryKeepsOneTimeFlags()
-{
-    QList<RecordedStep> steps(3);
-    steps[0].url = QStringLiteral("http://a/0");
-    steps[0].oneTime = QStringList{QStringLiteral("csrf"), QStringLiteral("__VIEWSTATE")};
-    steps[1].url = QStringLiteral("http://a/1");
-    steps[1].oneTime = QStringList();
-    steps[2].url = QStringLiteral("http://a/2"); // opened from a file: unknown
-    const RecoveryRead read = readRecovery(recoveryBytes(steps));
-    QVERIFY(!read.damaged);
-    QCOMPARE(read.steps, steps);
-}
 
 QTEST_GUILESS_MAIN(TestSession)
 #include "tst_session.moc"

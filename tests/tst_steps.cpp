@@ -55,7 +55,8 @@ private slots:
             QCOMPARE(result, StepStore::AddResult::NotWebAddress);
     }
 
-    void limitOf150AndDeletionMakesRoom()
+    // Clearing a full store then leaves nothing of its steps behind.
+    void limitOf150DeletionAndClear()
     {
         StepStore store;
         fill(store, 150);
@@ -69,6 +70,12 @@ private slots:
         store.deleteItem(10);
         QCOMPARE(store.addURL(u"http://new.test/"_qs, QString()), StepStore::AddResult::Added);
         QCOMPARE(store.at(149).url, u"http://new.test/"_qs);
+        QSignalSpy cleared(&store, &StepStore::cleared);
+        store.clearitems();
+        QCOMPARE(cleared.count(), 1);
+        QCOMPARE(store.count(), 0);
+        store.addURL(u"http://fresh.test/"_qs, QString());
+        QCOMPARE(store.at(0), step(u"http://fresh.test/"_qs));
     }
 
     // Steps added one after the other ("address|post data"), duplicates allowed
@@ -157,34 +164,6 @@ private slots:
         }
     }
 
-    void clearLeavesNothingBehind()
-    {
-        StepStore store;
-        fill(store, 3);
-        QSignalSpy cleared(&store, &StepStore::cleared);
-        store.clearitems();
-        QCOMPARE(cleared.count(), 1);
-        QCOMPARE(store.count(), 0);
-        store.addURL(u"http://fresh.test/"_qs, QString());
-        QCOMPARE(store.at(0), step(u"http://fresh.test/"_qs));
-    }
-
-    void settingsOutsideTheStoreAreIgnored()
-    {
-        StepStore store;
-        StepSettings s;
-        s.keywords = u"x"_qs;
-        store.setSettings(0, s); // empty store: no step changes, no crash
-        store.setSettings(-1, s);
-        fill(store, 1);
-        store.setSettings(1, s);
-        QCOMPARE(store.at(0), stepWithFields(0));
-        store.setSettings(0, s);
-        QCOMPARE(store.at(0).keywords, u"x"_qs);
-        QCOMPARE(store.at(0).url, stepWithFields(0).url); // address and body are never written
-        QCOMPARE(store.at(0).postdata, stepWithFields(0).postdata);
-    }
-
     // The recovery copy is written on `changed`: every change of the steps emits it
     // once, and an operation that changes nothing does not.
     void changedFollowsEveryChange_data()
@@ -201,6 +180,8 @@ private slots:
              {"keywords", "errors", "cookies", "timeout", "ping", "httpuser", "httppass", "label"})
             QTest::addRow("%s edited", field) << QString::fromLatin1(field) << true;
         QTest::newRow("settings written unchanged") << "same settings" << false;
+        QTest::newRow("settings outside the store") << "settings outside" << false;
+        QTest::newRow("settings on an empty store") << "settings empty" << false;
     }
 
     void changedFollowsEveryChange()
@@ -208,10 +189,10 @@ private slots:
         QFETCH(QString, operation);
         QFETCH(bool, changes);
         StepStore store;
-        fill(store, operation == u"delete only" ? 1 : 3);
+        fill(store, operation == u"delete only" ? 1 : operation == u"settings empty" ? 0 : 3);
         const QList<RecordedStep> before = store.steps();
         QSignalSpy changed(&store, &StepStore::changed);
-        StepSettings settings = store.settings(1 % store.count());
+        StepSettings settings = store.count() > 1 ? store.settings(1) : StepSettings();
         if (operation == u"add")
             store.addURL(u"http://site.test/new"_qs, QString());
         else if (operation == u"add duplicate")
@@ -220,7 +201,12 @@ private slots:
             store.deleteItem(operation == u"delete outside" ? 3 : 0);
         else if (operation == u"clear")
             store.clearitems();
-        else {
+        else if (operation.startsWith(u"settings")) {
+            // Before the first step and after the last: no step is written.
+            settings.keywords = u"x"_qs;
+            store.setSettings(-1, settings);
+            store.setSettings(store.count(), settings);
+        } else {
             // One field of the editor's settings changed, or none.
             const QMap<QString, QString StepSettings::*> fields{
                 {u"keywords"_qs, &StepSettings::keywords}, {u"errors"_qs, &StepSettings::errors},
@@ -230,6 +216,10 @@ private slots:
             if (const auto field = fields.value(operation))
                 settings.*field += u" edited"_qs;
             store.setSettings(1, settings);
+            // The settings land as given; the address and body are never written.
+            QCOMPARE(store.settings(1), settings);
+            QCOMPARE(store.at(1).url, before.at(1).url);
+            QCOMPARE(store.at(1).postdata, before.at(1).postdata);
         }
         QCOMPARE(store.steps() != before, changes);
         QCOMPARE(changed.count(), changes ? 1 : 0);
