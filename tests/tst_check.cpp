@@ -81,15 +81,6 @@ frmCheck* startCheck(RecorderSession& s)
     return check;
 }
 
-// Starts the check and waits for the run to end.
-frmCheck* runCheck(RecorderSession& s)
-{
-    QPointer<frmCheck> check = startCheck(s);
-    if (check && !QTest::qWaitFor([&] { return !check || !check->run().isRunning(); }, 60000))
-        qWarning("the check did not end");
-    return check;
-}
-
 // A port on which nothing answers.
 quint16 closedPort()
 {
@@ -242,8 +233,9 @@ void TestCheck::verdictsPerStep()
         m_site->clear();
         const QList<QWidget*> before = visibleWindows();
 
-        frmCheck* check = runCheck(s);
+        QPointer<frmCheck> check = startCheck(s);
         QVERIFY(check);
+        QTRY_VERIFY_WITH_TIMEOUT(!check->run().isRunning(), 60000);
         QTableWidget* table = grid(check);
         for (int i = 0; i < rows.size(); ++i) {
             const QString failed = table->item(i, FailedColumn)->text();
