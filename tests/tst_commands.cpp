@@ -24,19 +24,11 @@ private slots:
         QVERIFY(m_site->isRunning());
     }
 
-    void addressBox_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::newRow("keypad Enter") << "keypad";
-        QTest::newRow("chosen from the history") << "history";
-    }
-
     // From a fresh start, keypad Enter in the address box requests the typed
     // address (Enter is every other test's way); choosing an earlier address from
     // the list requests it again.
     void addressBox()
     {
-        QFETCH(QString, how);
         Session s(*m_site);
         const QString first = s.site.url(u"/echo/first"_qs);
         const QString second = s.site.url(u"/echo/second"_qs);
@@ -47,12 +39,10 @@ private slots:
             return n;
         };
         m_site->clear();
-        QVERIFY(s.type(first, how == u"keypad" ? Qt::Key_Enter : Qt::Key_Return));
+        QVERIFY(s.type(first, Qt::Key_Enter));
         QTRY_COMPARE_WITH_TIMEOUT(requestsOf(first), 1, 15000);
         QTRY_COMPARE(s.main->brwWebBrowser()->LocationURL(), first);
         QCOMPARE(s.count(), 1);
-        if (how != u"history")
-            return;
         QVERIFY(s.open(second));
         QVERIFY(userinput::click(s.main->cboAddress()->lineEdit()));
         QVERIFY(userinput::key(Qt::Key_Down, Qt::AltModifier));
@@ -85,95 +75,60 @@ private slots:
         QCOMPARE(s.count(), 2); // the same address again is no new step
     }
 
-    void skipRemovesTheLastStep_data()
+    // Skip removes the last step, whichever step the editor shows. Step back
+    // removes it too, never the only one, and takes the window to the page before.
+    void removeTheLastStep_data()
     {
+        QTest::addColumn<QString>("button");
         QTest::addColumn<int>("steps");
-        QTest::addColumn<int>("selected");
-        QTest::newRow("five, first selected") << 5 << 0;
-        QTest::newRow("five, middle selected") << 5 << 2;
-        QTest::newRow("one") << 1 << 0;
-        QTest::newRow("none") << 0 << -1;
+        QTest::addColumn<int>("selected"); // the editor's row clicked first; -1: the editor hidden
+        QTest::addColumn<int>("left");
+        QTest::newRow("skip, five, first selected") << "lblSkip" << 5 << 0 << 4;
+        QTest::newRow("skip, five, middle selected") << "lblSkip" << 5 << 2 << 4;
+        QTest::newRow("skip, one") << "lblSkip" << 1 << 0 << 0;
+        QTest::newRow("skip, none") << "lblSkip" << 0 << -1 << 0;
+        QTest::newRow("step back, one") << "lblStepBack" << 1 << -1 << 1;
+        QTest::newRow("step back, three") << "lblStepBack" << 3 << -1 << 2;
     }
 
-    void skipRemovesTheLastStep()
+    void removeTheLastStep()
     {
+        QFETCH(QString, button);
         QFETCH(int, steps);
         QFETCH(int, selected);
+        QFETCH(int, left);
         Session s(*m_site);
         QVERIFY(s.record(steps));
         if (selected >= 0) {
             QVERIFY(userinput::click(s.button("Label1")));
             auto* list = s.editor().findChild<QListWidget*>(u"recordedItems"_qs);
             QVERIFY(userinput::click(list->viewport(), list->visualItemRect(list->item(selected)).center()));
-        }
-        const QList<RecordedStep> before = s.editor().store().steps();
-        QVERIFY(userinput::click(s.button("lblSkip")));
-        QCOMPARE(s.count(), qMax(0, steps - 1));
-        for (int i = 0; i < s.count(); ++i)
-            QCOMPARE(s.editor().store().at(i).url, before.at(i).url);
-    }
-
-    void stepBack_data()
-    {
-        QTest::addColumn<int>("steps");
-        QTest::addColumn<int>("left");
-        QTest::addColumn<bool>("wentBack");
-        QTest::newRow("one step") << 1 << 1 << false;
-        QTest::newRow("three steps") << 3 << 2 << true;
-    }
-
-    void stepBack()
-    {
-        QFETCH(int, steps);
-        QFETCH(int, left);
-        QFETCH(bool, wentBack);
-        Session s(*m_site);
-        QVERIFY(s.record(steps));
-        const QString before = s.main->brwWebBrowser()->LocationURL();
-        s.editor().hide();
-        QVERIFY(userinput::click(s.button("lblStepBack")));
-        QCOMPARE(s.count(), left);
-        QVERIFY(s.main->stepBackPending());
-        if (wentBack) {
-            const QString previous = s.site.url(u"/echo/page%1"_qs.arg(steps - 2));
-            QTRY_COMPARE_WITH_TIMEOUT(s.main->brwWebBrowser()->LocationURL(), previous, 15000);
-            QTRY_VERIFY(!s.main->stepBackPending());
-            // The page reached is a step already: nothing new, and the editor stays hidden.
-            QCOMPARE(s.count(), left);
-            QVERIFY(!s.editor().isVisible());
-            // Every step keeps its own page's title as its label.
-            for (int i = 0; i < left; ++i)
-                QCOMPARE(s.editor().store().at(i).label, u"Echo /echo/page%1"_qs.arg(i));
         } else {
-            QTest::qWait(500); // nothing is to happen
-            QCOMPARE(s.main->brwWebBrowser()->LocationURL(), before);
+            s.editor().hide();
         }
-    }
-
-    // The page Step back returns to was reached by a form post: the return sends
-    // that post again, a duplicate, so no GET step of it appears.
-    void stepBackOntoAPostedPage()
-    {
-        Session s(*m_site);
-        QVERIFY(s.open(s.site.url(u"/forms/submit-named.html"_qs)));
-        QVERIFY(browserdriver::click(s.main->brwWebBrowser(), u"#send"_qs));
-        QTRY_COMPARE_WITH_TIMEOUT(s.count(), 2, 15000);
-        QVERIFY(s.waitIdle(s.main));
-        QVERIFY(s.open(s.site.url(u"/echo/after"_qs)));
-        QTRY_COMPARE(s.count(), 3);
         const QList<RecordedStep> before = s.editor().store().steps();
-        QVERIFY(!before.at(1).postdata.isEmpty());
-        s.editor().hide();
-        QVERIFY(userinput::click(s.button("lblStepBack")));
-        QTRY_COMPARE_WITH_TIMEOUT(s.main->brwWebBrowser()->LocationURL(), before.at(1).url, 15000);
-        QTRY_VERIFY(!s.main->stepBackPending());
-        QVERIFY(s.waitIdle(s.main));
-        QCOMPARE(s.count(), 2);
-        for (int i = 0; i < 2; ++i) {
+        const QString location = s.main->brwWebBrowser()->LocationURL();
+        QVERIFY(userinput::click(s.button(qPrintable(button))));
+        QCOMPARE(s.count(), left);
+        for (int i = 0; i < left; ++i)
             QCOMPARE(s.editor().store().at(i).url, before.at(i).url);
-            QCOMPARE(s.editor().store().at(i).postdata, before.at(i).postdata);
-            QCOMPARE(s.editor().store().at(i).label, before.at(i).label);
+        if (button == u"lblSkip")
+            return;
+        QVERIFY(s.main->stepBackPending());
+        if (left == steps) {
+            QTest::qWait(500); // nothing is to happen
+            QCOMPARE(s.main->brwWebBrowser()->LocationURL(), location);
+            return;
         }
+        const QString previous = s.site.url(u"/echo/page%1"_qs.arg(steps - 2));
+        QTRY_COMPARE_WITH_TIMEOUT(s.main->brwWebBrowser()->LocationURL(), previous, 15000);
+        QTRY_VERIFY(!s.main->stepBackPending());
+        // The page reached is a step already: nothing new, and the editor stays hidden.
+        QCOMPARE(s.count(), left);
+        QVERIFY(!s.editor().isVisible());
+        // Every step keeps its own page's title as its label.
+        for (int i = 0; i < left; ++i)
+            QCOMPARE(s.editor().store().at(i).label, u"Echo /echo/page%1"_qs.arg(i));
     }
 
     void resetClearsAndRecordsAgain_data()
@@ -214,7 +169,7 @@ private slots:
     void duplicatesSwitch()
     {
         Session s(*m_site);
-        QAction* entry = s.action("mAllowDuplicates");
+        QAction* entry = s.main->findChild<QAction*>(u"mAllowDuplicates"_qs);
         QVERIFY(s.choose("mAllowDuplicates"));
         QVERIFY(entry->isChecked());
         QVERIFY(s.editor().cAllowDuplicates()->isChecked());
@@ -258,46 +213,88 @@ private slots:
         QCOMPARE(boxes.count(), 0);
     }
 
-    void stopLeavesTheRestUnrequested()
+    // Step back and Play send a recorded post again. Its form is text/plain in
+    // windows-1252, its bytes above 0x7F (a form-encoded body is the journey's).
+    // Step back returns to the posted page as a duplicate, so no GET step of it
+    // appears; Stop leaves the rest unrequested.
+    void recordedPostSentAgain()
     {
         Session s(*m_site);
-        QVERIFY(s.record(4));
+        QVERIFY(s.open(s.site.url(u"/forms/cs-text-plain-1252.htm"_qs)));
+        m_site->clear();
+        QVERIFY(click(s.main->brwWebBrowser(), u"#go"_qs));
+        QTRY_COMPARE_WITH_TIMEOUT(s.count(), 2, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_site->navigations().size(), 1, 15000);
+        const QByteArray sent = m_site->navigations().first().body;
+        QVERIFY(s.waitIdle(s.main));
+        QVERIFY(s.open(s.site.url(u"/echo/after"_qs)));
+        QTRY_COMPARE(s.count(), 3);
+        const QList<RecordedStep> before = s.editor().store().steps();
+        QVERIFY(!before.at(1).postdata.isEmpty());
+        s.editor().hide();
+        QVERIFY(userinput::click(s.button("lblStepBack")));
+        QTRY_COMPARE_WITH_TIMEOUT(s.main->brwWebBrowser()->LocationURL(), before.at(1).url, 15000);
+        QTRY_VERIFY(!s.main->stepBackPending());
+        QVERIFY(s.waitIdle(s.main));
+        QCOMPARE(s.count(), 2);
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(s.editor().store().at(i).url, before.at(i).url);
+            QCOMPARE(s.editor().store().at(i).postdata, before.at(i).postdata);
+            QCOMPARE(s.editor().store().at(i).label, before.at(i).label);
+        }
+
+        QVERIFY(s.open(s.site.url(u"/echo/third"_qs)));
+        QVERIFY(s.open(s.site.url(u"/echo/fourth"_qs)));
+        QTRY_COMPARE(s.count(), 4);
         s.editor().playback().setInterval(400);
-        QTRY_VERIFY(!s.main->brwWebBrowser()->Busy());
         m_site->clear();
         QVERIFY(userinput::click(s.button("Label2")));
         QTRY_COMPARE_WITH_TIMEOUT(m_site->navigations().size(), 2, 10000);
         QVERIFY(userinput::click(s.button("Command1")));
+        QCOMPARE(m_site->navigations().at(1).method, QByteArray("POST"));
+        QCOMPARE(m_site->navigations().at(1).body, sent);
         // The page the last request opened may still be loading; its end shows the status.
         QTRY_COMPARE(s.main->StatusBar()->text(), u"Done."_qs);
         QVERIFY(!s.editor().playback().isActive());
-        QVERIFY(s.main->findChild<QPushButton*>(u"Label2"_qs)->isVisible());
-        QVERIFY(!s.main->findChild<QPushButton*>(u"Command1"_qs)->isVisible());
+        QVERIFY(s.button("Label2")->isVisible());
+        QVERIFY(!s.button("Command1")->isVisible());
         QTest::qWait(1500); // three more ticks would have passed
         QCOMPARE(m_site->navigations().size(), 2);
         QVERIFY(!s.main->chkSave()->isChecked());
     }
 
-    // Pages in other encodings: the replay posts the bytes the browser sent.
-    // A text/plain form in windows-1252 posts bytes above 0x7F: the replay posts
-    // them as the browser sent them (a form-encoded body is the journey's).
-    void replaySendsTheRecordedBytes()
+    // A page that writes into a blank window it opened used to bring the browser
+    // engine down inside the program: the written content shows, the program runs on.
+    void blankPopupsDoNotCrash_data()
     {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<bool>("contentShown");
+        QTest::newRow("document.write") << "/blank-popup-write.html?auto" << true;
+        QTest::newRow("innerHTML") << "/blank-popup-innerhtml.html?auto" << true;
+        // A write that meets the window's reload is lost (seen once in twelve runs).
+        QTest::newRow("write a second later") << "/blank-popup-late-write.html?auto" << false;
+    }
+
+    void blankPopupsDoNotCrash()
+    {
+        QFETCH(QString, page);
+        QFETCH(bool, contentShown);
         Session s(*m_site);
-        QVERIFY(s.open(s.site.url(u"/forms/cs-text-plain-1252.htm"_qs)));
-        m_site->clear();
-        QVERIFY(browserdriver::click(s.main->brwWebBrowser(), u"#go"_qs));
-        QTRY_COMPARE_WITH_TIMEOUT(s.count(), 2, 15000);
-        QTRY_COMPARE_WITH_TIMEOUT(m_site->navigations().size(), 1, 15000);
-        const QByteArray sent = m_site->navigations().first().body;
-        QVERIFY(s.waitIdle(s.main));
-        s.editor().playback().setInterval(400);
-        m_site->clear();
-        QVERIFY(userinput::click(s.button("Label2")));
-        QTRY_COMPARE_WITH_TIMEOUT(m_site->navigations().size(), 2, 15000);
-        const LoggedRequest replayed = m_site->navigations().at(1);
-        QCOMPARE(replayed.method, QByteArray("POST"));
-        QCOMPARE(replayed.body, sent);
+        QVERIFY(s.open(s.site.url(page)));
+        QTRY_COMPARE(s.popups().size(), 1);
+        frmBrowser* popup = s.popups().first();
+        QTRY_VERIFY_WITH_TIMEOUT(popup->brwWebBrowser()->isPageShown(), 10000);
+        if (contentShown) {
+            QTRY_VERIFY_WITH_TIMEOUT(
+                runJs(popup->brwWebBrowser(), u"!!document.getElementById('written')"_qs).toBool(), 10000);
+        } else {
+            // The opener has written by now; the window and its page still answer.
+            QTRY_VERIFY_WITH_TIMEOUT(runJs(s.main->brwWebBrowser(), u"window.written === true"_qs).toBool(),
+                                     10000);
+            QCOMPARE(runJs(popup->brwWebBrowser(), u"1 + 1"_qs).toInt(), 2);
+        }
+        QVERIFY(popup->isVisible());
+        QVERIFY(s.main->isVisible());
     }
 
     // A recovery copy that cannot be written (a folder stands in its place) is
@@ -344,8 +341,7 @@ private slots:
             QTRY_COMPARE(boxes.count(), 1);
             QCOMPARE(boxes.last().text, u"No steps were recorded - nothing to play"_qs);
             QVERIFY(s.button("Label2")->isVisible() && s.main->chkSave()->isChecked());
-            QVERIFY(userinput::activate(s.main));
-            userinput::key(Qt::Key_S, Qt::ControlModifier);
+            QVERIFY(s.press(Qt::Key_S, Qt::ControlModifier));
             QTRY_COMPARE(boxes.count(), 2);
             QCOMPARE(boxes.last().text, u"You haven't recorded any steps"_qs);
         }
@@ -353,19 +349,17 @@ private slots:
         MessageBoxCatcher boxes;
         // Cancelled: nothing written, nothing said.
         frmBrowser::setNextFileName(u"*.xml"_qs);
-        QVERIFY(userinput::activate(s.main));
-        userinput::key(Qt::Key_S, Qt::ControlModifier);
+        QVERIFY(s.press(Qt::Key_S, Qt::ControlModifier));
         QCOMPARE(boxes.count(), 0);
         // A folder that does not exist: the reason is told and nothing claims success.
         frmBrowser::setNextFileName(m_data.filePath(u"missing/folder/x.xml"_qs));
-        userinput::key(Qt::Key_S, Qt::ControlModifier);
+        QVERIFY(s.press(Qt::Key_S, Qt::ControlModifier));
         QTRY_COMPARE(boxes.count(), 1);
         QVERIFY(boxes.last().text.contains(QLatin1String("x.xml")));
         QVERIFY(boxes.last().text != QLatin1String("File saved successfully"));
         // The default file is written silently.
         frmBrowser::setNextFileName(defaultTransactionFile());
-        QVERIFY(userinput::activate(s.main));
-        userinput::key(Qt::Key_S, Qt::ControlModifier);
+        QVERIFY(s.press(Qt::Key_S, Qt::ControlModifier));
         QCOMPARE(boxes.count(), 1);
         QVERIFY(QFile::exists(defaultTransactionFile()));
         // Opening a missing file says so, then shows the editor.

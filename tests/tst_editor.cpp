@@ -155,8 +155,9 @@ private slots:
         QCOMPARE(postData->toPlainText(), before[commitRow].postdata);
     }
 
-    // The close button hides the editor and commits nothing; only the program's end closes it.
-    void closingHidesWithoutCommitting()
+    // The close button hides the editor and commits nothing; only the program's
+    // end closes it. A new step takes over the shown settings at its first commit.
+    void uncommittedSettings()
     {
         Fixture f;
         f.list()->setCurrentRow(1);
@@ -167,14 +168,7 @@ private slots:
         f.editor.show();
         f.list()->setCurrentRow(0);
         QCOMPARE(f.editor.store().at(1).cookies, u"late"_qs);
-        f.editor.setProgramEnding(true);
-        QVERIFY(f.editor.close());
-    }
 
-    void newStepTakesOverShownSettings()
-    {
-        Fixture f;
-        f.list()->setCurrentRow(0);
         f.edit("txtCookies")->setText(u"session=1"_qs);
         f.editor.addURL(u"http://site.test/new"_qs, QString());
         QCOMPARE(f.editor.store().currentStep(), 3);
@@ -185,8 +179,14 @@ private slots:
         QCOMPARE(added.keywords, u"kw0"_qs);
         QCOMPARE(added.timeout, u"40"_qs);
         QCOMPARE(f.editor.store().at(0).cookies, u"c=0"_qs); // the shown step kept its own
+        f.editor.setProgramEnding(true);
+        QVERIFY(f.editor.close());
     }
 
+    // A step's timeout and ping show as given, defaults for empty or unknown ones,
+    // and are committed as shown. A label and keywords longer than typing allows
+    // stay whole; typing stays limited to 50 characters in an empty label, 250 in
+    // the keywords.
     void loadDefaults_data()
     {
         QTest::addColumn<QString>("timeout");
@@ -206,7 +206,9 @@ private slots:
         QFETCH(QString, shownTimeout);
         QFETCH(QString, shownPing);
         Fixture f(0);
-        f.editor.addURL(u"http://a.test/"_qs, QString(), {}, {}, {}, {}, {}, timeout, ping);
+        const QString longLabel(80, u'L'), longKeywords(400, u'k');
+        f.editor.addURL(u"http://a.test/"_qs, QString(), longKeywords, {}, {}, {}, {}, timeout, ping,
+                        longLabel);
         f.editor.addURL(u"http://b.test/"_qs, QString());
         f.editor.selectLine(0);
         QCOMPARE(f.edit("txtTimeout")->text(), shownTimeout);
@@ -214,6 +216,14 @@ private slots:
         f.editor.selectLine(1); // commits what is shown
         QCOMPARE(f.editor.store().at(0).timeout, shownTimeout);
         QCOMPARE(f.editor.store().at(0).ping, shownPing);
+        QCOMPARE(f.editor.store().at(0).label, longLabel);
+        QCOMPARE(f.editor.store().at(0).keywords, longKeywords);
+        for (const auto& [name, limit] : {std::pair{"txtLabel", 50}, std::pair{"txtKeywords", 250}}) {
+            QVERIFY(userinput::click(f.edit(name)));
+            QVERIFY(userinput::key(Qt::Key_A, Qt::ControlModifier));
+            QVERIFY(userinput::type(QString(limit + 10, u'x')));
+            QCOMPARE(f.edit(name)->text(), QString(limit, u'x'));
+        }
     }
 
     void deletionKeepsSelectionFieldsAndCurrentStepTogether_data()
@@ -257,72 +267,52 @@ private slots:
         }
         // The next edit lands in the highlighted step.
         f.edit("txtErrors")->setText(u"next"_qs);
-        f.editor.recordedItems_Click();
+        QVERIFY(f.clickRow(line));
         QCOMPARE(f.editor.store().at(line).errors, u"next"_qs);
     }
 
-    void longValuesSurviveTheTypingLimit()
-    {
-        Fixture f(0);
-        const QString longLabel(80, QLatin1Char('L'));
-        const QString longKeywords(400, QLatin1Char('k'));
-        f.editor.addURL(u"http://a.test/"_qs, QString(), longKeywords, {}, {}, {}, {}, {}, {}, longLabel);
-        f.editor.addURL(u"http://b.test/"_qs, QString());
-        f.editor.selectLine(0);
-        f.editor.selectLine(1);
-        QCOMPARE(f.editor.store().at(0).label, longLabel);
-        QCOMPARE(f.editor.store().at(0).keywords, longKeywords);
-        // Typing stays limited to 50 characters in an empty label, 250 in the keywords.
-        for (const auto& [name, limit] : {std::pair{"txtLabel", 50}, std::pair{"txtKeywords", 250}}) {
-            QVERIFY(userinput::click(f.edit(name)));
-            QVERIFY(userinput::key(Qt::Key_A, Qt::ControlModifier));
-            QVERIFY(userinput::type(QString(limit + 10, QLatin1Char('x'))));
-            QCOMPARE(f.edit(name)->text(), QString(limit, QLatin1Char('x')));
-        }
-    }
-
+    // A key pressed in a control: the command it runs (at most once), "save" (Save
+    // & Close), "delete" or "copy" (the list's own), or nothing.
     void keyboardDispatch_data()
     {
         QTest::addColumn<QString>("control");
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("modifiers");
-        QTest::addColumn<QString>(
-            "command"); // "save": Save & Close; "delete", "copy": the list's own; "": nothing
+        QTest::addColumn<QKeySequence>("keys");
+        QTest::addColumn<QString>("command");
         QTest::addColumn<bool>("noSteps"); // Play answers with a message box
-        const int ctrl = Qt::ControlModifier;
-        QTest::newRow("Ctrl+Z in keywords") << "txtKeywords" << int(Qt::Key_Z) << ctrl << "stepBack" << false;
-        QTest::newRow("Ctrl+N in errors") << "txtErrors" << int(Qt::Key_N) << ctrl << "skip" << false;
-        QTest::newRow("Ctrl+P in timeout") << "txtTimeout" << int(Qt::Key_P) << ctrl << "play" << false;
-        QTest::newRow("Ctrl+P in keywords, no steps")
-            << "txtKeywords" << int(Qt::Key_P) << ctrl << "play" << true;
-        QTest::newRow("Ctrl+W in cookies") << "txtCookies" << int(Qt::Key_W) << ctrl << "reset" << false;
-        QTest::newRow("Ctrl+U in keywords") << "txtKeywords" << int(Qt::Key_U) << ctrl << "upload" << false;
-        QTest::newRow("Ctrl+K in label") << "txtLabel" << int(Qt::Key_K) << ctrl << "check" << false;
-        QTest::newRow("Ctrl+P in password") << "txtHTTPpass" << int(Qt::Key_P) << ctrl << "play" << false;
-        QTest::newRow("Ctrl+Z in list") << "recordedItems" << int(Qt::Key_Z) << ctrl << "stepBack" << false;
-        QTest::newRow("Ctrl+U in ping") << "cmbPing" << int(Qt::Key_U) << ctrl << "upload" << false;
-        QTest::newRow("Ctrl+W on button") << "Command3" << int(Qt::Key_W) << ctrl << "reset" << false;
-        QTest::newRow("Enter in user") << "txtHTTPUser" << int(Qt::Key_Return) << 0 << "save" << false;
-        QTest::newRow("keypad Enter in keywords")
-            << "txtKeywords" << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << "save" << false;
-        QTest::newRow("Esc in timeout") << "txtTimeout" << int(Qt::Key_Escape) << 0 << "save" << false;
-        QTest::newRow("Enter in list") << "recordedItems" << int(Qt::Key_Return) << 0 << "save" << false;
-        QTest::newRow("Esc in ping") << "cmbPing" << int(Qt::Key_Escape) << 0 << "save" << false;
-        QTest::newRow("Delete in list") << "recordedItems" << int(Qt::Key_Delete) << 0 << "delete" << false;
-        QTest::newRow("keypad Delete in list")
-            << "recordedItems" << int(Qt::Key_Delete) << int(Qt::KeypadModifier) << "delete" << false;
-        QTest::newRow("Ctrl+C in list") << "recordedItems" << int(Qt::Key_C) << ctrl << "copy" << false;
-        QTest::newRow("plain letter") << "txtKeywords" << int(Qt::Key_P) << 0 << "" << false;
-        QTest::newRow("Ctrl+A") << "txtKeywords" << int(Qt::Key_A) << ctrl << "" << false;
-        QTest::newRow("Ctrl+Alt+P") << "txtKeywords" << int(Qt::Key_P)
-                                    << int(Qt::ControlModifier | Qt::AltModifier) << "" << false;
+        const auto row = [](const char* keys, const char* control, const char* command,
+                            bool noSteps = false) {
+            QTest::addRow("%s in %s%s", keys, control, noSteps ? ", no steps" : "")
+                << QString::fromLatin1(control) << QKeySequence(QString::fromLatin1(keys))
+                << QString::fromLatin1(command) << noSteps;
+        };
+        row("Ctrl+Z", "txtKeywords", "stepBack");
+        row("Ctrl+N", "txtErrors", "skip");
+        row("Ctrl+P", "txtTimeout", "play");
+        row("Ctrl+P", "txtKeywords", "play", true);
+        row("Ctrl+W", "txtCookies", "reset");
+        row("Ctrl+U", "txtKeywords", "upload");
+        row("Ctrl+K", "txtLabel", "check");
+        row("Ctrl+P", "txtHTTPpass", "play");
+        row("Ctrl+Z", "recordedItems", "stepBack");
+        row("Ctrl+U", "cmbPing", "upload");
+        row("Ctrl+W", "Command3", "reset");
+        row("Return", "txtHTTPUser", "save");
+        row("Num+Enter", "txtKeywords", "save");
+        row("Esc", "txtTimeout", "save");
+        row("Return", "recordedItems", "save");
+        row("Esc", "cmbPing", "save");
+        row("Del", "recordedItems", "delete");
+        row("Num+Del", "recordedItems", "delete");
+        row("Ctrl+C", "recordedItems", "copy");
+        row("P", "txtKeywords", "");
+        row("Ctrl+A", "txtKeywords", "");
+        row("Ctrl+Alt+P", "txtKeywords", "");
     }
 
     void keyboardDispatch()
     {
         QFETCH(QString, control);
-        QFETCH(int, key);
-        QFETCH(int, modifiers);
+        QFETCH(QKeySequence, keys);
         QFETCH(QString, command);
         QFETCH(bool, noSteps);
         Fixture f;
@@ -333,7 +323,7 @@ private slots:
         QVERIFY(userinput::type(u" typed"_qs));
         QVERIFY(f.focus(control));
         MessageBoxCatcher boxes;
-        QVERIFY(userinput::key(Qt::Key(key), Qt::KeyboardModifiers(modifiers)));
+        QVERIFY(userinput::key(keys[0].key(), keys[0].keyboardModifiers()));
         QTest::qWait(50); // a second run of the command would come from the same key
         if (command == u"save" || command == u"delete" || command == u"copy") {
             QVERIFY(f.commands.ran.isEmpty());
@@ -350,7 +340,7 @@ private slots:
         // A command key is not also the text box's own binding (Ctrl+U deletes the line on X11).
         if (!command.isEmpty())
             QCOMPARE(f.edit("txtKeywords")->text(), u"kw0 typed"_qs);
-        else if (modifiers == 0)
+        else if (keys[0].keyboardModifiers() == Qt::NoModifier)
             QCOMPARE(f.edit("txtKeywords")->text(), u"kw0 typedp"_qs);
     }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "UserInput.h"
 #include "WebBrowser.h"
 
 #include <QWebEnginePage>
@@ -34,33 +35,30 @@ inline QWidget* inputWidget(WebBrowser* browser)
     return browser->view()->focusProxy() ? browser->view()->focusProxy() : browser->view();
 }
 
+// The centre of the first element the selector finds, scrolled into view, in the
+// input widget's coordinates; a null point when there is none.
+inline QPoint centre(WebBrowser* browser, const QString& selector)
+{
+    const QVariantList c =
+        runJs(browser,
+              u"(function(){var e=document.querySelector(%1); if(!e) return null;"
+              "e.scrollIntoView({block:'center'}); var r=e.getBoundingClientRect();"
+              "return [r.left + r.width/2, r.top + r.height/2];})()"_qs.arg(u'\'' + selector + u'\''))
+            .toList();
+    return c.size() == 2 ? QPoint(qRound(c.at(0).toDouble()), qRound(c.at(1).toDouble())) : QPoint();
+}
+
 // A real mouse click at the centre of the first element the selector finds.
 inline bool click(WebBrowser* browser, const QString& selector)
 {
-    const QVariantList centre =
-        runJs(browser, QStringLiteral("(function(){var e=document.querySelector(%1); if(!e) return null;"
-                                      "e.scrollIntoView({block:'center'}); var r=e.getBoundingClientRect();"
-                                      "return [r.left + r.width/2, r.top + r.height/2];})()")
-                           .arg(QStringLiteral("'") + selector + QStringLiteral("'")))
-            .toList();
-    if (centre.size() != 2)
-        return false;
-    const QPoint at(qRound(centre.at(0).toDouble()), qRound(centre.at(1).toDouble()));
-    QTest::mouseClick(inputWidget(browser), Qt::LeftButton, {}, at);
-    return true;
+    const QPoint at = centre(browser, selector);
+    return !at.isNull() && userinput::click(inputWidget(browser), at);
 }
 
-// Focuses the element, then presses Enter.
+// Clicks into the element, then presses Enter.
 inline bool pressEnter(WebBrowser* browser, const QString& selector)
 {
-    const bool found = runJs(browser, QStringLiteral("(function(){var e=document.querySelector('%1');"
-                                                     "if(!e) return false; e.focus(); return true;})()")
-                                          .arg(selector))
-                           .toBool();
-    if (!found)
-        return false;
-    QTest::keyClick(inputWidget(browser), Qt::Key_Return);
-    return true;
+    return click(browser, selector) && userinput::key(Qt::Key_Return);
 }
 
 } // namespace browserdriver

@@ -31,8 +31,6 @@ struct RecorderSession
     }
     frmControlPanel& editor() { return recorder->editor(); }
     int count() { return editor().store().count(); }
-    QAction* action(const char* name) { return main->findChild<QAction*>(QString::fromLatin1(name)); }
-
     QPushButton* button(const char* name) { return main->findChild<QPushButton*>(QString::fromLatin1(name)); }
 
     // Clicks into the address box, replaces its text by typing, presses Enter.
@@ -43,6 +41,11 @@ struct RecorderSession
         userinput::key(Qt::Key_A, Qt::ControlModifier);
         return userinput::type(address) &&
                userinput::key(enter, enter == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+    }
+    // Gives the main window the keyboard and presses a key there.
+    bool press(Qt::Key k, Qt::KeyboardModifiers modifiers = {})
+    {
+        return userinput::activate(main) && userinput::key(k, modifiers);
     }
     // Chooses a menu entry from the keyboard: Alt and the menu's letter, then the entry's letter.
     bool choose(const char* actionName, frmBrowser* window = nullptr)

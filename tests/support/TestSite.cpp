@@ -91,18 +91,14 @@ void TestSite::Private::handle(const httplib::Request& req, httplib::Response& r
     log.append(r);
     lock.unlock();
     const QByteArray path = bytes(req.path);
-    // Any answer can come late, as from a server farther away: delay=N milliseconds (the bench's pages).
+    // Any answer can come late, as from a server farther away: delay=N milliseconds
+    // (the bench's pages, slow steps). The wait ends early when the site shuts down.
     const int delay = std::clamp(QByteArray::fromStdString(req.get_param_value("delay")).toInt(), 0, 5000);
     std::unique_lock wait(stopMutex);
     stopWake.wait_for(wait, std::chrono::milliseconds(delay), [this] { return stopping; });
     wait.unlock();
     if (path == "/redirect") {
         redirect(req, res);
-    } else if (path == "/slow") {
-        const int ms = std::clamp(QByteArray::fromStdString(req.get_param_value("ms")).toInt(), 0, 5000);
-        std::unique_lock lock(stopMutex); // woken early when the site shuts down
-        stopWake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping; });
-        setPage(res, 200, "Slow", "<p>Answered after " + QByteArray::number(ms) + " ms.</p>\n");
     } else if (path == "/auth") {
         // HTTP Basic authentication with the user and password the query names.
         const QByteArray user = QByteArray::fromStdString(req.get_param_value("user"));

@@ -22,14 +22,14 @@ struct LoggedRequest
 //
 // Routes, on both listeners:
 //   /redirect?code=301|302|303|307|308&to=<path or base URL + path>  that status with Location
-//   /slow?ms=N        answers after N ms (at most 5000)
 //   /auth?user=U&pass=P  200 "Welcome, U" with those Basic credentials, else 401 asking for them
 //   /favicon.ico      404
 //   POST anything     200 page titled "Received"
 //   GET /echo...      200 page titled "Echo <path>"
 //   GET anything else the static file; "{{MAIN}}" and "{{OTHER}}" in .html and .js files
 //                     become the two base URLs
-// Every answer carries "Cache-Control: no-store".
+// With delay=N in its query any answer comes after N ms (at most 5000). Every
+// answer carries "Cache-Control: no-store".
 class TestSite
 {
 public:
