@@ -197,8 +197,9 @@ private slots:
              u"^Error keyword found: \"internal error\"$"_qs},
             {{.url = m_site->url(u"/echo/slow?delay=4000"_qs), .timeout = u"1"_qs},
              u"^Not loaded within the timeout of 1 s$"_qs},
-            {{.url = m_site->url(u"/check/popup.html"_qs), .keywords = u"offers"_qs}, {}},
             {{.url = dead}, u"^Load failed: "_qs},
+            // Last, with settings: opening the HAR must keep the last step's own.
+            {{.url = m_site->url(u"/check/popup.html"_qs), .keywords = u"offers"_qs}, {}},
         };
         QList<RecordedStep> steps;
         for (const Row& r : rows)
