@@ -52,6 +52,14 @@ private slots:
         QVERIFY(userinput::key(Qt::Key_Return));
         QTRY_COMPARE_WITH_TIMEOUT(requestsOf(first), 2, 15000);
         QTRY_COMPARE(s.main->brwWebBrowser()->LocationURL(), first);
+
+        // Text that makes no address is refused with a message; the page stays.
+        MessageBoxCatcher boxes;
+        QVERIFY(s.type(u"foo bar"_qs));
+        QTRY_COMPARE(boxes.count(), 1);
+        QCOMPARE(boxes.last().text, u"\"foo bar\" is not an address the browser can open."_qs);
+        QCOMPARE(s.main->brwWebBrowser()->LocationURL(), first);
+        QCOMPARE(s.count(), 2);
     }
 
     // An address of more than the box's typing limit, reached by a link, is shown,
