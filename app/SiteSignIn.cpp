@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
@@ -41,7 +42,11 @@ bool askSiteSignIn(QWidget* parent, const QString& host, const QString& realm, b
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     layout->addWidget(buttons);
     userEdit->setFocus();
-    if (dialog.exec() != QDialog::Accepted)
+    // The normal pointer over the box, even while a page load shows the busy one.
+    QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    QGuiApplication::restoreOverrideCursor();
+    if (!accepted)
         return false;
     user = userEdit->text();
     password = passwordEdit->text();

@@ -564,25 +564,15 @@ void frmBrowser::CertificateError(const QString& url, const QString& description
 void frmBrowser::AuthenticationRequired(const QString& url, bool proxy, const QString& host,
                                         QAuthenticator* answer)
 {
-    // Offer what the page's step already holds; a page being recorded keeps the
-    // answer in its step, since the monitor meets the same question.
     RecordingSession& session = m_recorder.session();
-    const StepStore& store = session.store();
-    const int pos = proxy ? -1 : session.pageStep(url);
-    QString user = pos >= 0 ? store.at(pos).httpuser : QString();
-    QString password = pos >= 0 ? store.at(pos).httppass : QString();
-    const bool keep = !proxy && m_chkSave->isChecked() && store.count() > 0 &&
-                      QUrl(store.at(store.count() - 1).url).adjusted(QUrl::RemoveFragment) ==
-                          QUrl(url).adjusted(QUrl::RemoveFragment);
-    QGuiApplication::setOverrideCursor(Qt::ArrowCursor);
-    const bool answered = askSiteSignIn(this, host, answer->realm(), proxy, keep, user, password);
-    QGuiApplication::restoreOverrideCursor();
-    if (!answered)
+    RecordingSession::SignInOffer offer =
+        proxy ? RecordingSession::SignInOffer{} : session.signInOffer(url, m_chkSave->isChecked());
+    if (!askSiteSignIn(this, host, answer->realm(), proxy, offer.keep, offer.user, offer.password))
         return;
-    answer->setUser(user);
-    answer->setPassword(password);
-    if (keep)
-        session.siteSignedIn({url, user, password});
+    answer->setUser(offer.user);
+    answer->setPassword(offer.password);
+    if (offer.keep)
+        session.siteSignedIn({url, offer.user, offer.password});
 }
 
 void frmBrowser::closeEvent(QCloseEvent* event)

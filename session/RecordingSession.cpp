@@ -10,6 +10,12 @@
 
 namespace {
 
+// Two addresses of one page: the same but for a fragment.
+bool samePage(const QString& a, const QString& b)
+{
+    return QUrl(a).adjusted(QUrl::RemoveFragment) == QUrl(b).adjusted(QUrl::RemoveFragment);
+}
+
 QList<onetime::Entry> entries(const QString& encoded, onetime::Origin origin)
 {
     QList<onetime::Entry> list;
@@ -65,20 +71,29 @@ RecordingSession::Completion RecordingSession::documentCompleted(const QString& 
 
 int RecordingSession::pageStep(const QString& pageUrl) const
 {
-    const auto withoutFragment = [](const QString& url) { return QUrl(url).adjusted(QUrl::RemoveFragment); };
-    const QUrl page = withoutFragment(pageUrl);
     for (int i = m_store.count() - 1; i >= 0; --i) {
-        if (withoutFragment(m_store.at(i).url) == page)
+        if (samePage(m_store.at(i).url, pageUrl))
             return i;
     }
     return m_store.count() - 1;
 }
 
+RecordingSession::SignInOffer RecordingSession::signInOffer(const QString& url, bool recording) const
+{
+    SignInOffer offer;
+    const int pos = pageStep(url);
+    if (pos < 0)
+        return offer;
+    offer.user = m_store.at(pos).httpuser;
+    offer.password = m_store.at(pos).httppass;
+    offer.keep = recording && samePage(m_store.at(m_store.count() - 1).url, url);
+    return offer;
+}
+
 std::optional<RecordingSession::SiteSignIn> RecordingSession::takeSiteSignIn(int pos)
 {
     if (!m_siteSignIn || pos < 0 || pos >= m_store.count() ||
-        QUrl(m_store.at(pos).url).adjusted(QUrl::RemoveFragment) !=
-            QUrl(m_siteSignIn->url).adjusted(QUrl::RemoveFragment))
+        !samePage(m_store.at(pos).url, m_siteSignIn->url))
         return std::nullopt;
     return std::exchange(m_siteSignIn, std::nullopt);
 }

@@ -65,9 +65,18 @@ public:
     // there is none.
     int pageStep(const QString& pageUrl) const;
 
-    // The user answered a site's HTTP sign-in for the page at this address while
-    // recording: the step of that page takes the answer when the page completes
-    // (the monitor must answer the same way).
+    // What a site's HTTP sign-in for the page at this address starts from: the
+    // user name and password of the page's step, and whether that step keeps the
+    // answer (the page is the one being recorded; the monitor meets the same question).
+    struct SignInOffer
+    {
+        QString user;
+        QString password;
+        bool keep = false;
+    };
+    SignInOffer signInOffer(const QString& url, bool recording) const;
+    // The user answered a sign-in the offer said to keep: the step of that page
+    // takes the answer when the page completes.
     struct SiteSignIn
     {
         QString url;

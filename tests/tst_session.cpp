@@ -103,6 +103,47 @@ private slots:
         QTEST(session.pageStep(page), "step");
     }
 
+    // A site's sign-in offers the page's step's user name; only the page being
+    // recorded keeps the answer, and only its own step takes it, once.
+    void siteSignIn_data()
+    {
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<bool>("recording");
+        QTest::addColumn<QString>("offered");
+        QTest::addColumn<bool>("keep");
+
+        QTest::newRow("page being recorded") << "http://a/auth" << true << "old" << true;
+        QTest::newRow("fragment aside") << "http://a/auth#top" << true << "old" << true;
+        QTest::newRow("not recording") << "http://a/auth" << false << "old" << false;
+        QTest::newRow("an earlier page") << "http://a/1" << true << "u1" << false;
+        QTest::newRow("a sub-resource: the last step's") << "http://a/img.png" << true << "old" << false;
+    }
+
+    void siteSignIn()
+    {
+        QFETCH(QString, page);
+        QFETCH(bool, recording);
+        RecordingSession session;
+        for (const QString& user : {u"u1"_qs, u"old"_qs}) {
+            RecordedStep step;
+            step.url = user == u"u1" ? u"http://a/1"_qs : u"http://a/auth"_qs;
+            step.httpuser = user;
+            step.httppass = user + u"-pw"_qs;
+            session.store().add(step);
+        }
+        const RecordingSession::SignInOffer offer = session.signInOffer(page, recording);
+        QTEST(offer.user, "offered");
+        QCOMPARE(offer.password, offer.user + u"-pw"_qs);
+        QTEST(offer.keep, "keep");
+        if (!offer.keep)
+            return;
+        session.siteSignedIn({page, u"new"_qs, u"pw"_qs});
+        QVERIFY(!session.takeSiteSignIn(0)); // another page's step
+        const auto taken = session.takeSiteSignIn(1);
+        QVERIFY(taken && taken->user == u"new" && taken->password == u"pw");
+        QVERIFY(!session.takeSiteSignIn(1)); // forgotten once taken
+    }
+
     void oneTimeRules_data()
     {
         QTest::addColumn<QString>("url");
