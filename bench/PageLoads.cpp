@@ -144,32 +144,35 @@ public:
     // What the recorder's browser adds to a page, one at a time.
     enum Extra
     {
-        Nothing,
-        RequestInterceptor, // sees every request, does nothing
-        WebChannel,         // a channel in the script world the recorder uses, one object
-        EmptyScript,        // an empty script in that world, in every frame, at document creation
-        EmptyMainScript     // the same in the page's own world
+        Nothing = 0,
+        RequestInterceptor = 1, // sees every request, does nothing
+        WebChannel = 2,         // a channel in the script world the recorder uses, one object
+        EmptyScript = 4,        // an empty script in that world, in every frame, at document creation
+        EmptyMainScript = 8,    // the same in the page's own world
+        // What any capture of this kind needs before it does anything: a script in
+        // every document, a channel to the program, a look at every request.
+        CaptureFloor = RequestInterceptor | WebChannel | EmptyScript
     };
 
-    PlainSubject(const QString& name, QWebEngineProfile* profile, QSize size, Extra extra = Nothing)
+    PlainSubject(const QString& name, QWebEngineProfile* profile, QSize size, int extra = Nothing)
         : m_name(name)
     {
         if (!profile)
             profile = m_ownProfile = new QWebEngineProfile(this); // off the record
         m_view = std::make_unique<QWebEngineView>();
         auto* page = new QWebEnginePage(profile, m_view.get());
-        if (extra == RequestInterceptor)
+        if (extra & RequestInterceptor)
             page->setUrlRequestInterceptor(new IdleInterceptor(page));
-        if (extra == WebChannel) {
+        if (extra & WebChannel) {
             auto* channel = new QWebChannel(page);
             channel->registerObject(QStringLiteral("benchObject"), new QObject(channel));
             page->setWebChannel(channel, QWebEngineScript::ApplicationWorld);
         }
-        if (extra == EmptyScript || extra == EmptyMainScript) {
+        if (extra & (EmptyScript | EmptyMainScript)) {
             QWebEngineScript script;
             script.setSourceCode(QStringLiteral("(function () {})();"));
             script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-            script.setWorldId(extra == EmptyScript ? QWebEngineScript::ApplicationWorld
+            script.setWorldId((extra & EmptyScript) ? QWebEngineScript::ApplicationWorld
                                                    : QWebEngineScript::MainWorld);
             script.setRunsOnSubFrames(true);
             page->scripts().insert(script);
@@ -393,11 +396,10 @@ void measureOverhead(const Options& options, const TestSite& site, RecorderSubje
 // Where the overhead comes from: the same comparison for parts of the recorder
 // and for a plain view given one of the recorder's additions at a time. The
 // variants take turns, one pass over the pages each, so that a change in the
-// machine's load touches them all alike.
+// machine's load touches them all alike. The realistic pages are measured for
+// the variants that bound what any capture of this kind can reach.
 void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubject& recorder, Subject& plain)
 {
-    section(QStringLiteral("overhead by part"));
-    const QList<PageItem> items = overheadPages(site);
     const int rounds = options.quick ? 1 : 3;
     const QSize size = recorder.main->brwWebBrowser()->size();
     PlainSubject scripted(QStringLiteral("plain view + the recorder's page script"),
@@ -410,6 +412,8 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
                              nullptr, size, PlainSubject::EmptyScript);
     PlainSubject emptyMainScript(QStringLiteral("plain view + an empty script in the page's own world"),
                                  nullptr, size, PlainSubject::EmptyMainScript);
+    PlainSubject floor(QStringLiteral("plain view + empty script, web channel and idle interceptor together"),
+                       nullptr, size, PlainSubject::CaptureFloor);
     BrowserSubject browser(size);
     FastTimerStopper stopper;
 
@@ -420,45 +424,56 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
         bool stopPoll;
         Comparison result;
     };
-    QList<Variant> variants = {{&scripted, false, false, {}},        {&emptyScript, false, false, {}},
-                               {&emptyMainScript, false, false, {}}, {&intercepted, false, false, {}},
-                               {&channelled, false, false, {}},      {&browser, false, false, {}},
-                               {&recorder, false, false, {}},        {&recorder, true, false, {}},
-                               {&recorder, true, true, {}}};
     const auto clearSteps = [&recorder] { recorder.recorder->editor().clearitems(); };
-    ProfilingApplication::enabled = true;
-    for (int round = 0; round < rounds; ++round) {
-        for (Variant& v : variants) {
-            recorder.main->chkSave()->setChecked(v.recording);
-            recorder.suffix = v.stopPoll ? QStringLiteral(", load poll stopped") : QString();
-            if (v.stopPoll)
-                qApp->installEventFilter(&stopper);
-            const Comparison c = compare(*v.subject, plain, items, 1, clearSteps, round == 0);
-            qApp->removeEventFilter(&stopper);
-            v.result.ratios += c.ratios;
-            v.result.subjectMs += c.subjectMs;
-            v.result.plainMs += c.plainMs;
-            for (auto it = c.byKind.cbegin(); it != c.byKind.cend(); ++it)
-                v.result.byKind[it.key()] += it.value();
-        }
-    }
-    ProfilingApplication::enabled = false;
-    QStringList names;
-    for (Variant& v : variants) {
+    const auto label = [&recorder](const Variant& v) {
         recorder.main->chkSave()->setChecked(v.recording);
         recorder.suffix = v.stopPoll ? QStringLiteral(", load poll stopped") : QString();
-        const QString name = v.subject->name();
-        note(QStringLiteral("%1: %2 (median of %3 pairs)")
-                 .arg(name, fixed(median(v.result.ratios)))
-                 .arg(v.result.ratios.size()));
-        describe(name, v.result);
-        names.append(name);
-    }
+    };
+    const auto measure = [&](const QString& title, const QList<PageItem>& items, QList<Variant> variants) {
+        section(title);
+        ProfilingApplication::enabled = true;
+        for (int round = 0; round < rounds; ++round) {
+            for (Variant& v : variants) {
+                label(v);
+                if (v.stopPoll)
+                    qApp->installEventFilter(&stopper);
+                const Comparison c = compare(*v.subject, plain, items, 1, clearSteps, round == 0);
+                qApp->removeEventFilter(&stopper);
+                v.result.ratios += c.ratios;
+                v.result.subjectMs += c.subjectMs;
+                v.result.plainMs += c.plainMs;
+                for (auto it = c.byKind.cbegin(); it != c.byKind.cend(); ++it)
+                    v.result.byKind[it.key()] += it.value();
+            }
+        }
+        ProfilingApplication::enabled = false;
+        QStringList names;
+        for (Variant& v : variants) {
+            label(v);
+            const QString name = v.subject->name();
+            note(QStringLiteral("%1: %2 (median of %3 pairs)")
+                     .arg(name, fixed(median(v.result.ratios)))
+                     .arg(v.result.ratios.size()));
+            describe(name, v.result);
+            names.append(name);
+        }
+        names.append(plain.name());
+        for (const QString& name : std::as_const(names))
+            ProfilingApplication::report(name);
+        ProfilingApplication::costs.clear();
+        ProfilingApplication::loads.clear();
+    };
+    measure(QStringLiteral("overhead by part"), overheadPages(site),
+            {{&scripted, false, false, {}},        {&emptyScript, false, false, {}},
+             {&emptyMainScript, false, false, {}}, {&intercepted, false, false, {}},
+             {&channelled, false, false, {}},      {&floor, false, false, {}},
+             {&browser, false, false, {}},         {&recorder, false, false, {}},
+             {&recorder, true, false, {}},         {&recorder, true, true, {}}});
+    measure(QStringLiteral("overhead by part, realistic pages"), realisticPages(site),
+            {{&emptyScript, false, false, {}}, {&floor, false, false, {}},
+             {&scripted, false, false, {}}, {&recorder, true, false, {}}});
     recorder.main->chkSave()->setChecked(true);
     recorder.suffix.clear();
-    names.append(plain.name());
-    for (const QString& name : std::as_const(names))
-        ProfilingApplication::report(name);
 }
 
 // Stamps every request the site logs, from a thread of its own, so that the
