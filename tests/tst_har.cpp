@@ -1,7 +1,6 @@
 #include "CodePage.h"
 #include "HarFile.h"
 #include "StepStore.h"
-#include "TransactionFile.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -59,42 +58,27 @@ class TestHar : public QObject
 {
     Q_OBJECT
 private slots:
-    void roundTrip_data()
-    {
-        QTest::addColumn<QList<RecordedStep>>("steps");
-        QByteArray high;
-        for (int b = 0x80; b <= 0xFF; ++b)
-            high += static_cast<char>(b);
-
-        QTest::newRow("get, query, fragment") << QList{step("https://a.test/search?q=caf%C3%A9&x=a+b#top")};
-        QTest::newRow("form with escapes")
-            << QList{step("http://a.test/login", "user=anna%40mail.test&pass=s%C3%A9same%21&x=%2B+%25")};
-        QTest::newRow("escapes the form writer would not write")
-            << QList{step("http://a.test/p", "a=%7e&b=%20&c=!&&d")};
-        QTest::newRow("raw bytes >= 0x80") << QList{step("http://a.test/p", "name=J\xFCrgen&all=" + high)};
-        QTest::newRow("utf-8 bytes") << QList{step("http://a.test/p", "name=Caf\xC3\xA9 \xE2\x82\xAC")};
-        QTest::newRow("text/plain style")
-            << QList{step("http://a.test/p", "subject=Hi there\r\nbody=a&b=c\r\n")};
-        QTest::newRow("NUL and control bytes")
-            << QList{step("http://a.test/p", QByteArray("a=\0\x01\x7F", 6))};
-        QTest::newRow("json body") << QList{step("https://a.test/api", "{\"k\":[1,2]}")};
-        QTest::newRow("every setting, several steps")
-            << QList{withSettings(step("https://a.test/"), 1),
-                     withSettings(step("https://a.test/login", "u=a&p=b"), 2),
-                     withSettings(step("ftp://files.test/pub/"), 3), step("http://a.test/plain")};
-    }
-
-    // Export then import gives the same steps, and so the same transaction file.
+    // Export then import gives the same steps: an address with a query and a
+    // fragment, and a body of each kind the export writes (a form it lists as
+    // fields, text it cannot list, bytes that are not UTF-8 text), with every
+    // setting or none. Other steps' round trip is fuzz_har_import's.
     void roundTrip()
     {
-        QFETCH(QList<RecordedStep>, steps);
+        QByteArray bytes("a=\0\x01\x7F&", 6);
+        for (int b = 0x80; b <= 0xFF; ++b)
+            bytes += static_cast<char>(b);
+        const QList<RecordedStep> steps{
+            withSettings(step("https://a.test/search?q=caf%C3%A9&x=a+b#top"), 1),
+            withSettings(step("http://a.test/login", "user=anna%40mail.test&pass=s%C3%A9same%21&x=%2B+%25"),
+                         2),
+            step("http://a.test/p", "a=%7e&b=%20&c=!&&d"),
+            withSettings(
+                step("ftp://files.test/pub/", "subject=Hi there\r\nbody=Caf\xC3\xA9 \xE2\x82\xAC\r\n"), 3),
+            step("http://a.test/raw", bytes)};
         StepStore store;
         const HarImport result = importHar(harBytes(steps, {}, started), store);
         QVERIFY2(result.read, qPrintable(result.message));
-        QCOMPARE(result.added, steps.size());
         QCOMPARE(store.steps(), steps);
-        const AccountCredentials account{u"me"_qs, u"key"_qs};
-        QCOMPARE(transactionFileBytes(store.steps(), account), transactionFileBytes(steps, account));
     }
 
     void schema_data()
@@ -106,8 +90,7 @@ private slots:
                                         step("http://a.test/raw", "a=\xE9\x80 b\r\n")};
         QTest::newRow("no results") << harBytes(steps, {}, started) << true;
         QTest::newRow("some results") << harBytes(steps, {{200, 812}, {302, 0}}, started) << true;
-        QTest::newRow("no steps") << harBytes({}, {}, started) << true;
-        QTest::newRow("no start time") << harBytes(steps, {}, QDateTime()) << true;
+        QTest::newRow("no steps, no start time") << harBytes({}, {}, QDateTime()) << true;
 
         // The check itself: it must refuse what DevTools refuses (here: responses without content).
         QByteArray noContent = harBytes(steps, {}, started);
@@ -187,8 +170,6 @@ private slots:
         const QString form = u"application/x-www-form-urlencoded"_qs;
         const QJsonArray fields{QJsonObject{{u"name"_qs, "q"}, {u"value"_qs, "a b&\u00e9"}},
                                 QJsonObject{{u"name"_qs, "n"}, {u"value"_qs, ""}}};
-        QTest::newRow("text") << QJsonObject{{u"mimeType"_qs, form}, {u"text"_qs, u"a=%41 \u00e9"_qs}}
-                              << QByteArray("a=%41 \xC3\xA9");
         QTest::newRow("fields only") << QJsonObject{{u"mimeType"_qs, form + "; charset=UTF-8"},
                                                     {u"params"_qs, fields}}
                                      << QByteArray("q=a+b%26%C3%A9&n=");
@@ -223,16 +204,11 @@ private slots:
             return entriesHar({pageLoad(u"https://a.test/"_qs, postData)});
         };
         const QJsonObject form{{u"mimeType"_qs, u"application/x-www-form-urlencoded"_qs}};
-        QJsonArray many;
-        for (int i = 0; i < 5000; ++i)
-            many.append(pageLoad(u"https://many.test/%1"_qs.arg(i)));
 
         QTest::newRow("cut short") << good.left(good.size() / 2) << 1 << false << 0 << "cut short";
-        QTest::newRow("array") << QByteArray("[1,2]") << 1 << false << 0 << "no \"log\"";
         QTest::newRow("log a string") << QByteArray("{\"log\":\"x\"}") << 1 << false << 0 << "no \"log\"";
         QTest::newRow("entries an object")
             << QByteArray("{\"log\":{\"entries\":{}}}") << 1 << false << 0 << "no \"entries\"";
-        QTest::newRow("deep nesting") << QByteArray(100000, '[') << 1 << false << 0 << "not JSON";
         QTest::newRow("no entries") << entriesHar({}) << 1 << true << 0 << "holds no requests";
         QTest::newRow("entries of the wrong type")
             << entriesHar({1, u"x"_qs, QJsonObject{{u"request"_qs, u"GET /"_qs}},
@@ -254,19 +230,12 @@ private slots:
             << 0 << true << 0 << "binary, base64";
         QTest::newRow("undecodable text") << post(QJsonObject{{u"text"_qs, u"\u0089PNG\ufffd\ufffd"_qs}}) << 0
                                           << true << 0 << "binary, base64";
-        QTest::newRow("multipart text")
-            << post(QJsonObject{{u"mimeType"_qs, u"multipart/form-data; boundary=--x"_qs},
-                                {u"text"_qs, u"----x\r\nContent-Disposition: form-data; "
-                                             "name=\"a\"\r\n\r\n1\r\n----x--\r\n"_qs}})
-            << 0 << true << 0 << "multipart";
         QTest::newRow("not web addresses")
             << entriesHar({pageLoad(u"about:blank"_qs), pageLoad(u"file:///etc/passwd"_qs),
                            pageLoad(u"httpx://a.test/"_qs)})
             << 0 << true << 0 << "3 page loads were not of web or ftp addresses";
         QTest::newRow("all duplicates") << harBytes({step("https://a.test/0")}, {}, started) << 1 << true << 0
                                         << "1 step was a duplicate.";
-        QTest::newRow("thousands of entries") << entriesHar(many) << 0 << true << 150
-                                              << "The transaction is full (150 steps): 4850 steps not added.";
         QTest::newRow("store nearly full")
             << good << 149 << true << 1 << "full (150 steps): 1 step not added";
     }
