@@ -18,11 +18,9 @@
 
 namespace {
 
-const QString openError = u"Error opening file "_qs;
 const QString notAll = u"Some steps were not imported to avoid duplicates"_qs;
 const QString parserError =
     u"Cannot initialize XML parser. Please check if you have MSXML6.0 installed and registered correctly."_qs;
-const QString storeFull = u"Too many steps in a transaction...maximum = 150!"_qs;
 const RecordedStep oldStep =
     step(u"http://old.test/"_qs, {}, {}, {}, {}, {}, {}, {}, {}, u"recorded before"_qs);
 
@@ -145,32 +143,24 @@ private slots:
                  readFile(dataFile(u"transaction-known.xml"_qs)));
     }
 
-    // A full store written and opened again gives the same steps, markup in the
-    // fields written without encoding included.
-    void writeImportWrite()
-    {
-        const QString markup = u"1<2 & 3>2 </timeout>&amp;"_qs;
-        QTemporaryDir dir;
-        const QString path = dir.filePath(u"t.xml"_qs);
-        QList<RecordedStep> steps = fullSteps(StepStore::capacity);
-        for (RecordedStep& s : steps)
-            s.timeout += markup;
-        QVERIFY(writeFile(path,
-                          transactionFileBytes(steps, {u"J\u00F6rg"_qs + markup, u"k\u00E9y"_qs + markup})));
-        Importer target;
-        target.run(path);
-        QCOMPARE(target.messages, QStringList());
-        QCOMPARE(target.store.steps(), steps);
-    }
-
+    // Open applied to a file: the messages, the steps then in the store (the old
+    // step alone: the store untouched, Recording as it was) and the line selected.
     // The messages and the selection in general are fuzz_import's; these rows pin
-    // where each value lands.
+    // where each value lands, and give paths and sizes fuzz_import cannot give.
     void import_data()
     {
-        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QByteArray>("file"); // null: no file; "fifo": a named pipe
         QTest::addColumn<QStringList>("messages");
         QTest::addColumn<QList<RecordedStep>>("steps");
         QTest::addColumn<int>("selected");
+        // A full store as written, markup in the fields written without encoding.
+        const QString markup = u"1<2 & 3>2 </timeout>&amp;"_qs;
+        QList<RecordedStep> full = fullSteps(StepStore::capacity);
+        for (RecordedStep& s : full)
+            s.timeout += markup;
+        QTest::newRow("a full store as written")
+            << transactionFileBytes(full, {u"J\u00F6rg"_qs + markup, u"k\u00E9y"_qs + markup})
+            << QStringList() << full << StepStore::capacity - 2;
         const QByteArray a = fileStep(1);
         const QByteArray b = fileStep(2);
         const QByteArray c = fileStep(3);
@@ -238,83 +228,66 @@ private slots:
         const RecordedStep e = step(u"http://e.test/?a=1&b=2"_qs, {}, u"Caf\u00E9"_qs, u"Caf\u00E9"_qs,
                                     u"a=<1>"_qs, u"user"_qs, u"<p>"_qs, u"30"_qs, u"N"_qs, u"Log in & go"_qs);
         QTest::newRow("hand-edited file") << edited << QStringList() << QList<RecordedStep>{e} << -1;
+        const QList<RecordedStep> untouched{oldStep};
+        const QStringList open{u"Error opening file %path"_qs};
+        QTest::newRow("missing file") << QByteArray() << open << untouched << -1;
+        QTest::newRow("named pipe") << QByteArray("fifo") << open << untouched << -1; // any file not regular
+        const auto broken = [](const char* name) { return readFile(dataFile(u"broken/"_qs + name)); };
+        const RecordedStep plainA =
+            step(u"http://a.test/"_qs, {}, {}, {}, {}, {}, {}, u"30"_qs, u"N"_qs, u"a"_qs);
+        QTest::newRow("eleven children")
+            << broken("eleven-children.xml") << QStringList{parserError} << QList<RecordedStep>{} << -1;
+        QTest::newRow("second step short")
+            << broken("second-step-short.xml") << QStringList{parserError} << QList{plainA} << -1;
+        RecordedStep unexpanded = plainA;
+        unexpanded.label = u"&lol9;"_qs;
+        QTest::newRow("entity definitions are not expanded")
+            << broken("entity-expansion.xml") << QStringList() << QList{unexpanded} << -1;
+        QList<QByteArray> elements;
+        QList<RecordedStep> first;
+        for (int i = 0; i < 100000; ++i)
+            elements << fileStep(i);
+        for (int i = 0; i < StepStore::capacity; ++i)
+            first << importedStep(i);
+        // The last element's settings go into the last step added, as above.
+        first.last() = importedStep(elements.size() - 1);
+        first.last().url = u"http://site.test/p149"_qs;
+        first.last().postdata = u"a=149"_qs;
+        QTest::newRow("100,000 step elements")
+            << document(elements)
+            << QStringList{u"Too many steps in a transaction...maximum = 150!"_qs, notAll} << first
+            << StepStore::capacity - 1;
+        constexpr int million = 1000000;
+        RecordedStep deep = importedStep(0);
+        deep.url = u"http://deep.test/"_qs;
+        const QByteArray levels =
+            QByteArray("<a>").repeated(million) + "http://deep.test/" + QByteArray("</a>").repeated(million);
+        QTest::newRow("a million levels inside a value")
+            << document({fileStep(0).replace("http://site.test/p0", levels)}) << QStringList() << QList{deep}
+            << -1;
+        constexpr qsizetype hundredMB = 100 * 1024 * 1024;
+        RecordedStep big = importedStep(0);
+        big.postdata = QString(hundredMB, u'a');
+        QTest::newRow("a 100 MB value") << document({fileStep(0).replace("a=0", QByteArray(hundredMB, 'a'))})
+                                        << QStringList() << QList{big} << -1;
     }
 
     void import()
     {
         QFETCH(QByteArray, file);
+        QFETCH(QStringList, messages);
         QTemporaryDir dir;
         const QString path = dir.filePath(u"in.xml"_qs);
-        QVERIFY(writeFile(path, file));
-        Importer target;
-        target.run(path);
-        QTEST(target.messages, "messages");
-        QTEST(target.store.steps(), "steps");
-        QTEST(target.editor.selectedLine(), "selected");
-        QVERIFY(target.recording);
-    }
-
-    // A file that is not a plain transaction file: the messages and the steps left
-    // (-1: the store untouched, Recording as it was). Malformed and step-less
-    // documents in general are fuzz_import's; these are paths and sizes it cannot give.
-    void importOutcomes_data()
-    {
-        QTest::addColumn<QString>("shape"); // a kind of path, a file of tests/data/broken, or a huge document
-        QTest::addColumn<QStringList>("messages");
-        QTest::addColumn<int>("stepsLeft");
-        const QStringList open{openError + u"%path"_qs};
-        QTest::newRow("missing file") << "missing" << open << -1;
-        QTest::newRow("named pipe") << "fifo" << open << -1; // stands for every file that is not regular
-        QTest::newRow("eleven children") << "eleven-children.xml" << QStringList{parserError} << 0;
-        QTest::newRow("second step short") << "second-step-short.xml" << QStringList{parserError} << 1;
-        QTest::newRow("entity definitions are not expanded") << "entity-expansion.xml" << QStringList() << 1;
-        QTest::newRow("100,000 step elements") << "many" << QStringList{storeFull, notAll} << 150;
-        QTest::newRow("a million levels inside a value") << "deep-value" << QStringList() << 1;
-        QTest::newRow("a 100 MB value") << "big-value" << QStringList() << 1;
-    }
-
-    void importOutcomes()
-    {
-        QFETCH(QString, shape);
-        QFETCH(QStringList, messages);
-        QFETCH(int, stepsLeft);
-        constexpr int million = 1000000;
-        constexpr qsizetype hundredMB = 100 * 1024 * 1024;
-        QTemporaryDir dir;
-        QString path = dir.filePath(u"x.xml"_qs);
-        QByteArray bytes;
-        const QByteArray plain = fileStep(0);
-        if (shape == u"fifo") {
+        if (file == "fifo")
             QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0); // nobody ever writes into it
-        } else if (shape.endsWith(u".xml")) {
-            path = dataFile(u"broken/"_qs + shape);
-            QVERIFY2(QFileInfo::exists(path), qPrintable(path));
-        } else if (shape == u"many") {
-            QList<QByteArray> elements;
-            for (int i = 0; i < 100000; ++i)
-                elements << fileStep(i);
-            bytes = document(elements);
-        } else if (shape == u"deep-value") {
-            const QByteArray value = QByteArray("<a>").repeated(million) + "http://deep.test/" +
-                                     QByteArray("</a>").repeated(million);
-            bytes = document({QByteArray(plain).replace("http://site.test/p0", value)});
-        } else if (shape == u"big-value") {
-            bytes = document({QByteArray(plain).replace("a=0", QByteArray(hundredMB, 'a'))});
-        }
-        if (!bytes.isEmpty())
-            QVERIFY(writeFile(path, bytes));
+        else if (!file.isNull())
+            QVERIFY(writeFile(path, file));
         Importer target;
         target.run(path);
         QCOMPARE(target.messages, messages.replaceInStrings(u"%path"_qs, path));
-        QCOMPARE(target.recording, stepsLeft >= 0);
-        if (stepsLeft < 0)
-            QCOMPARE(target.store.steps(), QList<RecordedStep>{oldStep});
-        else
-            QCOMPARE(target.store.count(), stepsLeft);
-        if (shape == u"deep-value")
-            QCOMPARE(target.store.at(0).url, u"http://deep.test/"_qs);
-        if (shape == u"big-value")
-            QCOMPARE(target.store.at(0).postdata.size(), hundredMB);
+        QTEST(target.store.steps(), "steps");
+        QTEST(target.editor.selectedLine(), "selected");
+        QCOMPARE(target.recording, target.store.steps() != QList{oldStep});
     }
 
     // Every writer, on success and on failure: the file is replaced whole or not at
@@ -326,9 +299,9 @@ private slots:
         QTest::addColumn<QString>("writer");
         QTest::addColumn<QString>("before"); // what stands at the path, or what makes the write fail
         QTest::addColumn<int>("mode");       // of the file afterwards; -1: the write fails
-        QTest::newRow("chosen, new") << u"chosen"_qs << QString() << 0600;
-        QTest::newRow("chosen, 0644") << u"chosen"_qs << u"0644"_qs << 0644;
-        QTest::newRow("chosen, link") << u"chosen"_qs << u"link"_qs << 0644;
+        for (const char* before : {"", "0644", "link"}) // the link is to a file of mode 0644
+            QTest::addRow("chosen, %s", *before ? before : "new")
+                << "chosen" << before << (*before ? 0644 : 0600);
         // A writer replaces a dangling link as it replaces one to a file: the "link" rows.
         for (const char* writer : {"own xml", "ini save", "recovery"}) {
             for (const char* before : {"", "0644", "link"})
@@ -385,10 +358,8 @@ private slots:
             QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System;
         const QStringList entriesBefore = QDir(folder).entryList(all);
         const QByteArray contentBefore = readFile(path);
-        // The writer at work, with the fields a sign-in window held.
         const QList<RecordedStep> steps = fullSteps(150);
         const AccountCredentials account{u"jdoe"_qs, u"K3y"_qs};
-        AccountCredentials fields{u"typed"_qs, u"typed"_qs};
         QByteArray bytes;
         QString error;
         bool ok = false;
@@ -396,26 +367,22 @@ private slots:
             std::optional<FileSizeLimit> limit;
             if (before == u"write fails part way")
                 QVERIFY(limit.emplace(4096).active);
-            CredentialsFile ini(path);
-            bool cSave = false;
             if (writer == u"chosen" || writer == u"own xml") {
                 bytes = transactionFileBytes(steps, account);
                 ok = saveTransactionFile(path, bytes, &error);
             } else if (writer == u"recovery") {
                 bytes = recoveryBytes(steps);
                 ok = saveRecovery(path, steps, &error);
-            } else if (writer == u"ini save") {
-                bytes = iniFileBytes(account);
-                ok = ini.SaveINIVariables(account);
+            } else { // the credentials file saved, or read (a new one stays empty)
+                CredentialsFile ini(path);
+                AccountCredentials fields;
+                bool cSave = false;
+                const bool save = writer == u"ini save";
+                bytes = save ? iniFileBytes(account) : QByteArray();
+                ok = save ? ini.SaveINIVariables(account) : ini.LoadINIVariables(fields, cSave);
                 error = ini.errorString();
-            } else {
-                ok = ini.LoadINIVariables(fields, cSave); // a new file stays empty
-                error = ini.errorString();
-                QVERIFY(!cSave);
             }
         }
-        // Reading an empty or unusable file changes no field.
-        QCOMPARE(fields.username + fields.key, u"typedtyped"_qs);
         if (mode < 0) {
             QVERIFY(!ok);
             QVERIFY2(error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
@@ -427,14 +394,10 @@ private slots:
         QVERIFY2(ok, qPrintable(error));
         QCOMPARE(readFile(path), bytes);
         QCOMPARE(QDir(folder).entryList(all), QStringList{name});
-        if (chosen && before == u"link") {
-            QVERIFY(QFileInfo(path).isSymLink());
-            QCOMPARE(fileMode(elsewhere), mode);
-            return;
-        }
-        QVERIFY(!QFileInfo(path).isSymLink());
-        QCOMPARE(fileMode(path), mode);
-        if (before == u"link") // left as it was
+        const bool throughLink = chosen && before == u"link";
+        QCOMPARE(QFileInfo(path).isSymLink(), throughLink);
+        QCOMPARE(fileMode(throughLink ? elsewhere : path), mode);
+        if (before == u"link" && !chosen) // left as it was
             QCOMPARE(readFile(elsewhere), old);
         if (!chosen)
             QCOMPARE(fileMode(folder), 0700);
