@@ -13,8 +13,7 @@ private slots:
         for (int b = 0; b < 256; ++b)
             bytes.append(static_cast<char>(b));
         const QString decoded = codepage::fromAnsi(bytes);
-        QCOMPARE(QSet<QChar>(decoded.cbegin(), decoded.cend()).size(), 256);
-        QCOMPARE(codepage::toAnsi(decoded), bytes);
+        QCOMPARE(codepage::toAnsi(decoded), bytes); // so no two bytes read as one character
         for (int b = 0; b < 256; ++b) {
             QCOMPARE(codepage::fromAnsiCode(b), decoded.at(b));
             QCOMPARE(codepage::ansiCode(decoded.at(b)), b);
@@ -23,26 +22,22 @@ private slots:
 
     // Each row: a text and its escaped form, checked by escapeSymbols, URLDecode
     // or both; the code page's characters go out as their bytes (the round trip in
-    // general is fuzz_escape_roundtrip's, malformed escapes and texts without
-    // escapes are fuzz_urldecode's).
+    // general, the empty text and the trailing NUL dropped are
+    // fuzz_escape_roundtrip's, malformed escapes and texts without escapes are
+    // fuzz_urldecode's).
     void escapes_data()
     {
         QTest::addColumn<QString>("plain");
         QTest::addColumn<QString>("escaped");
         QTest::addColumn<int>("by"); // 1: escapeSymbols, 2: URLDecode, 3: both
-        QTest::newRow("empty") << QString() << QString() << 1;
         QTest::newRow("abc") << u"abc"_qs << u"abc"_qs << 1;
         QTest::newRow("space") << u"a b"_qs << u"a+b"_qs << 1;
         QTest::newRow("ampersand") << u"x&y=1"_qs << u"x%26y=1"_qs << 3;
         QTest::newRow("percent") << u"100%"_qs << u"100%25"_qs << 1;
         QTest::newRow("plus") << u"a+b"_qs << u"a%2Bb"_qs << 3;
-        QTest::newRow("tab") << u"a\tb"_qs << u"a%09b"_qs << 1;
         QTest::newRow("e acute") << u"\u00E9"_qs << u"%E9"_qs << 1;
         QTest::newRow("lower-case hex") << u"\u00E9"_qs << u"%e9"_qs << 2;
-        QTest::newRow("trailing NUL") << u"ab\0"_qs << u"ab"_qs << 1;
         QTest::newRow("inner NUL") << u"a\0b"_qs << u"a%00b"_qs << 1;
-        QTest::newRow("two trailing NULs") << u"ab\0\0"_qs << u"ab%00"_qs << 1;
-        QTest::newRow("NUL, mixed case") << u"a\0\r\n"_qs << u"a%00%0d%0A"_qs << 2;
         QTest::newRow("line breaks") << u"\n\r\x01"_qs << u"%0A%0D%01"_qs << 1;
         QTest::newRow("punctuation") << u"#;,@!*'\"<>[]\\^`|"_qs
                                      << u"%23%3B%2C%40%21%2A%27%22%3C%3E%5B%5D%5C%5E%60%7C"_qs << 1;

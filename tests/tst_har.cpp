@@ -1,7 +1,7 @@
 #include "CodePage.h"
+#include "Files.h"
 #include "HarFile.h"
 #include "StepStore.h"
-#include "TransactionFile.h"
 
 #include <QFile>
 #include <QJsonArray>
@@ -59,44 +59,6 @@ class TestHar : public QObject
 {
     Q_OBJECT
 private slots:
-    void roundTrip_data()
-    {
-        QTest::addColumn<QList<RecordedStep>>("steps");
-        QByteArray high;
-        for (int b = 0x80; b <= 0xFF; ++b)
-            high += static_cast<char>(b);
-
-        QTest::newRow("get, query, fragment") << QList{step("https://a.test/search?q=caf%C3%A9&x=a+b#top")};
-        QTest::newRow("form with escapes")
-            << QList{step("http://a.test/login", "user=anna%40mail.test&pass=s%C3%A9same%21&x=%2B+%25")};
-        QTest::newRow("escapes the form writer would not write")
-            << QList{step("http://a.test/p", "a=%7e&b=%20&c=!&&d")};
-        QTest::newRow("raw bytes >= 0x80") << QList{step("http://a.test/p", "name=J\xFCrgen&all=" + high)};
-        QTest::newRow("utf-8 bytes") << QList{step("http://a.test/p", "name=Caf\xC3\xA9 \xE2\x82\xAC")};
-        QTest::newRow("text/plain style")
-            << QList{step("http://a.test/p", "subject=Hi there\r\nbody=a&b=c\r\n")};
-        QTest::newRow("NUL and control bytes")
-            << QList{step("http://a.test/p", QByteArray("a=\0\x01\x7F", 6))};
-        QTest::newRow("json body") << QList{step("https://a.test/api", "{\"k\":[1,2]}")};
-        QTest::newRow("every setting, several steps")
-            << QList{withSettings(step("https://a.test/"), 1),
-                     withSettings(step("https://a.test/login", "u=a&p=b"), 2),
-                     withSettings(step("ftp://files.test/pub/"), 3), step("http://a.test/plain")};
-    }
-
-    // Export then import gives the same steps, and so the same transaction file.
-    void roundTrip()
-    {
-        QFETCH(QList<RecordedStep>, steps);
-        StepStore store;
-        const HarImport result = importHar(harBytes(steps, {}, started), store);
-        QVERIFY2(result.read, qPrintable(result.message));
-        QCOMPARE(result.added, steps.size());
-        QCOMPARE(store.steps(), steps);
-        const AccountCredentials account{u"me"_qs, u"key"_qs};
-        QCOMPARE(transactionFileBytes(store.steps(), account), transactionFileBytes(steps, account));
-    }
-
     void schema_data()
     {
         QTest::addColumn<QByteArray>("har");
@@ -104,10 +66,8 @@ private slots:
         const QList<RecordedStep> steps{withSettings(step("https://a.test/?a=1&b=%20"), 1),
                                         step("http://a.test/login", "user=x&pass=%C3%A9"),
                                         step("http://a.test/raw", "a=\xE9\x80 b\r\n")};
-        QTest::newRow("no results") << harBytes(steps, {}, started) << true;
-        QTest::newRow("some results") << harBytes(steps, {{200, 812}, {302, 0}}, started) << true;
-        QTest::newRow("no steps") << harBytes({}, {}, started) << true;
-        QTest::newRow("no start time") << harBytes(steps, {}, QDateTime()) << true;
+        QTest::newRow("results of some steps") << harBytes(steps, {{200, 812}, {302, 0}}, started) << true;
+        QTest::newRow("no steps, no start time") << harBytes({}, {}, QDateTime()) << true;
 
         // The check itself: it must refuse what DevTools refuses (here: responses without content).
         QByteArray noContent = harBytes(steps, {}, started);
@@ -125,24 +85,29 @@ private slots:
         QVERIFY2(QFile::exists(QFileInfo(validator).dir().filePath(u"node_modules/har-schema"_qs)),
                  "tools/har-schema is not installed: run scripts/install-deps.sh");
         QTemporaryDir dir;
-        QFile file(dir.filePath(u"export.har"_qs));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(har) == har.size());
-        file.close();
+        const QString path = dir.filePath(u"export.har"_qs);
+        QVERIFY(writeFile(path, har));
         QProcess check;
-        check.start(node, {validator, file.fileName()});
+        check.start(node, {validator, path});
         QVERIFY(check.waitForFinished(30000));
         QVERIFY2((check.exitStatus() == QProcess::NormalExit && check.exitCode() == 0) == valid,
                  check.readAllStandardError().constData());
     }
 
-    void browserFiles_data()
+    // What a file gives: only the page loads of a browser's HAR become steps, with
+    // the bytes it sent; an exported one comes back whole; a bad file leaves the
+    // store as it was, with a message; a partly bad one gives what could be read.
+    void import_data()
     {
-        QTest::addColumn<QString>("file");
-        QTest::addColumn<QList<RecordedStep>>("expected");
-        QTest::addColumn<QString>("message");
+        QTest::addColumn<QByteArray>("har");
+        QTest::addColumn<int>("before"); // steps in the store before the import
+        QTest::addColumn<bool>("read");
+        QTest::addColumn<QList<RecordedStep>>("added");
+        QTest::addColumn<QString>("message"); // a part of the message
+        const QList<RecordedStep> none;
 
         QTest::newRow("chrome devtools")
-            << u"chrome-devtools.har"_qs
+            << readFile(harDir + u"chrome-devtools.har"_qs) << 0 << true
             << QList{step("https://shop.example.test/login?next=%2Faccount"),
                      step("https://shop.example.test/login",
                           "user=anna%40example.test&pass=s%C3%A9same&remember=on"),
@@ -151,7 +116,7 @@ private slots:
                "load followed a server redirect (the step before it "
                "makes it)."_qs;
         QTest::newRow("firefox")
-            << u"firefox.har"_qs
+            << readFile(harDir + u"firefox.har"_qs) << 0 << true
             << QList{step("https://forum.example.test/"),
                      step("https://forum.example.test/post", "subject=Caf\xC3\xA9\r\nbody=two words\r\n"),
                      step("https://forum.example.test/embed/map"),
@@ -161,122 +126,90 @@ private slots:
         // Recorded with tools/har-schema/record-chromium-har.js.
         const QString site = u"http://127.0.0.1:47913"_qs;
         QTest::newRow("playwright, chromium")
-            << u"playwright-chromium.har"_qs
+            << readFile(harDir + u"playwright-chromium.har"_qs) << 0 << true
             << QList{step(site + "/"), step(site + "/frame.html?slot=3"),
                      step(site + "/login", "user=anna%40example.test&pass=s%C3%A9same+%26+co"),
                      step(site + "/notes"),
                      step(site + "/notes", "subject=Caf\xC3\xA9\r\nbody=two words\r\n")}
             << u"5 steps added. 5 requests were not page loads. 1 page load followed a server "
                "redirect (the step before it makes it)."_qs;
-    }
 
-    // Only the page loads of a browser's HAR become steps, with the bytes it sent.
-    void browserFiles()
-    {
-        QFETCH(QString, file);
-        StepStore store;
-        const HarImport result = importHarFile(harDir + file, store);
-        QTEST(store.steps(), "expected");
-        QTEST(result.message, "message");
-    }
+        // An export: an address with a query and a fragment, and a body of each kind
+        // the export writes (a form it lists as fields, text it cannot list, bytes
+        // that are not UTF-8 text), with every setting or none. Other steps' round
+        // trip is fuzz_har_import's.
+        QByteArray bytes("a=\0\x01\x7F&", 6);
+        for (int b = 0x80; b <= 0xFF; ++b)
+            bytes += static_cast<char>(b);
+        const QList<RecordedStep> steps{
+            withSettings(step("https://a.test/search?q=caf%C3%A9&x=a+b#top"), 1),
+            withSettings(step("http://a.test/login", "user=anna%40mail.test&pass=s%C3%A9same%21&x=%2B+%25"),
+                         2),
+            step("http://a.test/p", "a=%7e&b=%20&c=!&&d"),
+            withSettings(
+                step("ftp://files.test/pub/", "subject=Hi there\r\nbody=Caf\xC3\xA9 \xE2\x82\xAC\r\n"), 3),
+            step("http://a.test/raw", bytes)};
+        QTest::newRow("export") << harBytes(steps, {}, started) << 0 << true << steps << u"5 steps added."_qs;
 
-    void postDataShapes_data()
-    {
-        QTest::addColumn<QJsonObject>("postData");
-        QTest::addColumn<QByteArray>("body");
-        const QString form = u"application/x-www-form-urlencoded"_qs;
-        const QJsonArray fields{QJsonObject{{u"name"_qs, "q"}, {u"value"_qs, "a b&\u00e9"}},
-                                QJsonObject{{u"name"_qs, "n"}, {u"value"_qs, ""}}};
-        QTest::newRow("text") << QJsonObject{{u"mimeType"_qs, form}, {u"text"_qs, u"a=%41 \u00e9"_qs}}
-                              << QByteArray("a=%41 \xC3\xA9");
-        QTest::newRow("fields only") << QJsonObject{{u"mimeType"_qs, form + "; charset=UTF-8"},
-                                                    {u"params"_qs, fields}}
-                                     << QByteArray("q=a+b%26%C3%A9&n=");
-        // Playwright, when it leaves bodies out.
-        QTest::newRow("empty text, fields kept")
-            << QJsonObject{{u"mimeType"_qs, form}, {u"text"_qs, QString()}, {u"params"_qs, fields}}
-            << QByteArray("q=a+b%26%C3%A9&n=");
-        QTest::newRow("empty") << QJsonObject{{u"mimeType"_qs, form}, {u"text"_qs, QString()}}
-                               << QByteArray();
-    }
-
-    // The body is the bytes the browser sent, however the file holds them.
-    void postDataShapes()
-    {
-        QFETCH(QJsonObject, postData);
-        StepStore store;
-        QCOMPARE(importHar(entriesHar({pageLoad(u"https://a.test/"_qs, postData)}), store).added, 1);
-        QTEST(codepage::toAnsi(store.at(0).postdata), "body");
-    }
-
-    void badInput_data()
-    {
-        QTest::addColumn<QByteArray>("har");
-        QTest::addColumn<int>("before"); // steps in the store before the import
-        QTest::addColumn<bool>("read");
-        QTest::addColumn<int>("added");
-        QTest::addColumn<QString>("message"); // a part of the message
-
-        const QByteArray good =
-            harBytes({step("https://b.test/1"), step("https://b.test/2", "a=1")}, {}, started);
+        // The body is the bytes the browser sent, however the file holds them.
         const auto post = [](const QJsonValue& postData) {
             return entriesHar({pageLoad(u"https://a.test/"_qs, postData)});
         };
-        const QJsonObject form{{u"mimeType"_qs, u"application/x-www-form-urlencoded"_qs}};
-        QJsonArray many;
-        for (int i = 0; i < 5000; ++i)
-            many.append(pageLoad(u"https://many.test/%1"_qs.arg(i)));
+        const QString form = u"application/x-www-form-urlencoded"_qs;
+        const QJsonArray fields{QJsonObject{{u"name"_qs, "q"}, {u"value"_qs, "a b&\u00e9"}},
+                                QJsonObject{{u"name"_qs, "n"}, {u"value"_qs, ""}}};
+        const QList<RecordedStep> fieldsBody{step("https://a.test/", "q=a+b%26%C3%A9&n=")};
+        QTest::newRow("fields only") << post(QJsonObject{{u"mimeType"_qs, form + "; charset=UTF-8"},
+                                                         {u"params"_qs, fields}})
+                                     << 0 << true << fieldsBody << u"1 step added."_qs;
+        // Playwright, when it leaves bodies out.
+        QTest::newRow("empty text, fields kept")
+            << post(QJsonObject{{u"mimeType"_qs, form}, {u"text"_qs, QString()}, {u"params"_qs, fields}}) << 0
+            << true << fieldsBody << u"1 step added."_qs;
+        QTest::newRow("empty text") << post(QJsonObject{{u"mimeType"_qs, form}, {u"text"_qs, QString()}}) << 0
+                                    << true << QList{step("https://a.test/")} << u"1 step added."_qs;
 
-        QTest::newRow("cut short") << good.left(good.size() / 2) << 1 << false << 0 << "cut short";
-        QTest::newRow("array") << QByteArray("[1,2]") << 1 << false << 0 << "no \"log\"";
-        QTest::newRow("log a string") << QByteArray("{\"log\":\"x\"}") << 1 << false << 0 << "no \"log\"";
+        const QByteArray good =
+            harBytes({step("https://b.test/1"), step("https://b.test/2", "a=1")}, {}, started);
+        QTest::newRow("cut short") << good.left(good.size() / 2) << 1 << false << none << "cut short";
+        QTest::newRow("log a string") << QByteArray("{\"log\":\"x\"}") << 1 << false << none << "no \"log\"";
         QTest::newRow("entries an object")
-            << QByteArray("{\"log\":{\"entries\":{}}}") << 1 << false << 0 << "no \"entries\"";
-        QTest::newRow("deep nesting") << QByteArray(100000, '[') << 1 << false << 0 << "not JSON";
-        QTest::newRow("no entries") << entriesHar({}) << 1 << true << 0 << "holds no requests";
+            << QByteArray("{\"log\":{\"entries\":{}}}") << 1 << false << none << "no \"entries\"";
+        QTest::newRow("no entries") << entriesHar({}) << 1 << true << none << "holds no requests";
         QTest::newRow("entries of the wrong type")
             << entriesHar({1, u"x"_qs, QJsonObject{{u"request"_qs, u"GET /"_qs}},
                            QJsonObject{{u"request"_qs, QJsonObject{{u"url"_qs, 5}}}},
                            pageLoad(u"https://a.test/ok"_qs)})
-            << 0 << true << 1 << "4 requests could not be read";
-        QTest::newRow("post data a string") << post(u"a=1"_qs) << 0 << true << 0 << "could not be read";
+            << 0 << true << QList{step("https://a.test/ok")} << "4 requests could not be read";
+        QTest::newRow("post data a string") << post(u"a=1"_qs) << 0 << true << none << "could not be read";
         QTest::newRow("text a number")
-            << post(QJsonObject{{u"text"_qs, 12}}) << 0 << true << 0 << "could not be read";
+            << post(QJsonObject{{u"text"_qs, 12}}) << 0 << true << none << "could not be read";
         QTest::newRow("base64 body") << post(
                                             QJsonObject{{u"text"_qs, u"YT0x"_qs}, {u"encoding"_qs, "base64"}})
-                                     << 0 << true << 0
+                                     << 0 << true << none
                                      << "1 page load had binary, base64 or multipart post data";
         QTest::newRow("base64 param")
-            << post(QJsonObject{{u"mimeType"_qs, form[u"mimeType"_qs]},
+            << post(QJsonObject{{u"mimeType"_qs, form},
                                 {u"params"_qs,
                                  QJsonArray{QJsonObject{
                                      {u"name"_qs, "a"}, {u"value"_qs, "YQ=="}, {u"encoding"_qs, "base64"}}}}})
-            << 0 << true << 0 << "binary, base64";
+            << 0 << true << none << "binary, base64";
         QTest::newRow("undecodable text") << post(QJsonObject{{u"text"_qs, u"\u0089PNG\ufffd\ufffd"_qs}}) << 0
-                                          << true << 0 << "binary, base64";
-        QTest::newRow("multipart text")
-            << post(QJsonObject{{u"mimeType"_qs, u"multipart/form-data; boundary=--x"_qs},
-                                {u"text"_qs, u"----x\r\nContent-Disposition: form-data; "
-                                             "name=\"a\"\r\n\r\n1\r\n----x--\r\n"_qs}})
-            << 0 << true << 0 << "multipart";
+                                          << true << none << "binary, base64";
         QTest::newRow("not web addresses")
             << entriesHar({pageLoad(u"about:blank"_qs), pageLoad(u"file:///etc/passwd"_qs),
                            pageLoad(u"httpx://a.test/"_qs)})
-            << 0 << true << 0 << "3 page loads were not of web or ftp addresses";
-        QTest::newRow("all duplicates") << harBytes({step("https://a.test/0")}, {}, started) << 1 << true << 0
-                                        << "1 step was a duplicate.";
-        QTest::newRow("thousands of entries") << entriesHar(many) << 0 << true << 150
-                                              << "The transaction is full (150 steps): 4850 steps not added.";
+            << 0 << true << none << "3 page loads were not of web or ftp addresses";
+        QTest::newRow("all duplicates") << harBytes({step("https://a.test/0")}, {}, started) << 1 << true
+                                        << none << "1 step was a duplicate.";
         QTest::newRow("store nearly full")
-            << good << 149 << true << 1 << "full (150 steps): 1 step not added";
+            << good << 149 << true << QList{step("https://b.test/1")} << "full (150 steps): 1 step not added";
     }
 
-    // Bad files leave the store as it was, with a message; partly bad ones give what could be read.
-    void badInput()
+    void import()
     {
         QFETCH(QByteArray, har);
         QFETCH(int, before);
-        QFETCH(int, added);
         QFETCH(QString, message);
         StepStore store;
         for (int i = 0; i < before; ++i)
@@ -284,9 +217,8 @@ private slots:
         const QList<RecordedStep> old = store.steps();
         const HarImport result = importHar(har, store);
         QTEST(result.read, "read");
-        QCOMPARE(result.added, added);
-        QCOMPARE(store.count(), before + added);
         QCOMPARE(store.steps().mid(0, before), old);
+        QTEST(store.steps().mid(before), "added");
         QVERIFY2(result.message.contains(message), qPrintable(result.message));
     }
 
