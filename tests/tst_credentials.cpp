@@ -46,8 +46,6 @@ private slots:
         QTest::newRow("cleared") << typed << true << u"username=\r\n\r\nkey=\r\n\r\n"_qs << none << false
                                  << QString();
         QTest::newRow("comments, fields empty") << none << true << comments << none << false << u"before"_qs;
-        QTest::newRow("capitals") << none << false << u"USERNAME=Jd\r\nKey=K"_qs
-                                  << QStringList{u"Jd"_qs, u"K"_qs} << true << u"Jd"_qs;
         QTest::newRow("spaces trimmed, tabs kept")
             << none << false << u"username=  a b  \r\nkey=\tk\t"_qs << QStringList{u"a b"_qs, u"\tk\t"_qs}
             << true << u"a b"_qs;
