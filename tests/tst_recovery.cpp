@@ -42,37 +42,21 @@ class TestRecovery : public QObject
     Q_OBJECT
 private slots:
 
-    // Every field comes back exactly (the file's permissions are tst_transactionfile's); a
-    // few steps are copiesAtStartUp's.
-    void copyRoundTrip()
-    {
-        for (const int count : {0, 150}) {
-            const QList<RecordedStep> steps = distinctSteps(count);
-            const QString path = m_data.filePath(u"copy.dat"_qs);
-            QString error;
-            QVERIFY2(saveRecovery(path, steps, &error), qPrintable(error));
-            const auto back = loadRecovery(path);
-            QVERIFY(back.has_value());
-            QCOMPARE(back->steps, steps);
-            QVERIFY(!back->damaged);
-        }
-        QVERIFY(!loadRecovery(m_data.filePath(u"missing.dat"_qs)).has_value());
-    }
-
     void copiesAtStartUp_data()
     {
         QTest::addColumn<QString>("damage");
         QTest::addColumn<int>("readable");
         QTest::newRow("undamaged") << "" << 3;
         QTest::newRow("cut inside the third step") << "cut" << 2;
-        QTest::newRow("a length inside the third step flipped") << "flip" << 2;
         QTest::newRow("bad header") << "magic" << 0;
         QTest::newRow("huge count") << "huge-count" << 3;
         QTest::newRow("bytes after the last step") << "trailing" << 3;
     }
 
-    // A damaged copy gives back every step before the damage, and says it is
-    // damaged; the restarted recorder restores those steps with every field.
+    // A copy saved and read back gives every field exactly (the file's permissions
+    // are tst_transactionfile's; what any bytes read as, fuzz_recovery's). A damaged
+    // copy gives back every step before the damage, and says it is damaged; the
+    // restarted recorder restores those steps with every field.
     void copiesAtStartUp()
     {
         QFETCH(QString, damage);
@@ -88,8 +72,6 @@ private slots:
         constexpr int header = 12;                    // magic, version, count
         if (damage == u"cut")
             bytes.truncate(twoSteps + 10);
-        else if (damage == u"flip")
-            bytes[twoSteps] = char(bytes.at(twoSteps) ^ 0x40); // the third step's first length, high byte
         else if (damage == u"magic")
             bytes[0] = 'X';
         else if (damage == u"huge-count")
@@ -126,8 +108,7 @@ private slots:
                                 site.url(u"/echo/three?x=1"_qs)};
         const QByteArray recorded = run(QStringList{u"record"_qs} + pages, false);
         QVERIFY2(recorded.startsWith("RECORDED 3"), recorded.constData());
-        QTRY_VERIFY(QFile::exists(m_data.filePath(u"TallyroNet/recovery_child/recovery.dat"_qs)) ||
-                    QFile::exists(m_data.filePath(u"recovery_child/recovery.dat"_qs)));
+        QTRY_VERIFY(QFile::exists(m_data.filePath(u"recovery_child/recovery.dat"_qs)));
         ::kill(pid_t(m_child.processId()), SIGKILL);
         QVERIFY(m_child.waitForFinished(10000));
         const QByteArray restored = run({u"restore"_qs}, true);

@@ -1,5 +1,4 @@
 #include "BoxGeometry.h"
-#include "BusyWait.h"
 #include "MessageBox.h"
 #include "MessageBoxCatcher.h"
 #include "ServiceExchange.h"
@@ -14,7 +13,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <future>
 #include <thread>
 
@@ -105,15 +103,20 @@ private:
     qint64 m_sent = 0;
 };
 
-enum Framing
+// How the test server answers: framed as asked, or not at all.
+enum Server
 {
-    Length,
-    UntilClose,
-    Chunked
+    Length,     // the body after its length
+    UntilClose, // the body until the connection closes
+    Chunked,
+    Closes,  // closes the connection without answering
+    Silent,  // never accepts the connection
+    Refused, // a port nobody listens on
+    UnknownHost
 };
 
 // An HTTP answer with this status and body, framed as asked (chunks of `chunk` bytes).
-QByteArray httpAnswer(const QByteArray& body, Framing framing, int status, qsizetype chunk)
+QByteArray httpAnswer(const QByteArray& body, Server framing, int status, qsizetype chunk)
 {
     QByteArray head = "HTTP/1.1 " + QByteArray::number(status) + " Status\r\nContent-Type: text/plain\r\n";
     if (framing == Length)
@@ -145,6 +148,13 @@ QByteArray filePart(const QByteArray& path, const QByteArray& file)
            "\"\r\nContent-type: text/xml\r\n\r\n" + file + "\r\n";
 }
 
+QByteArray uploadBody(const QByteArray& path, const QByteArray& file)
+{
+    return filePart(path, file) +
+           "----Xu02=$\r\nContent-Disposition: form-data; name=\"upl\"\r\n\r\nUpload\r\n"
+           "----Xu02=$--";
+}
+
 QByteArray textPart(const QByteArray& name, const QByteArray& value)
 {
     return "----Xu02=$\r\nContent-Disposition: form-data; name=\"" + name +
@@ -172,51 +182,29 @@ private slots:
             qunsetenv(name);
     }
 
-    // The body of some parts, and the part whose value holds the delimiter line.
-    void formBody_data()
+    // The part whose value holds the delimiter line; a body's bytes are requestOnTheWire's.
+    void partHoldingDelimiter_data()
     {
         QTest::addColumn<QList<FormPart>>("parts");
-        QTest::addColumn<QByteArray>("expected"); // empty: not looked at
-        QTest::addColumn<std::optional<QString>>("holdingDelimiter");
-        const QString path = u"/home/u/recorder.xml"_qs;
-        const std::optional<QString> none;
-        QTest::newRow("upload")
-            << uploadParts(path, knownFile)
-            << filePart(path.toLatin1(), knownFile) +
-                   "----Xu02=$\r\nContent-Disposition: form-data; name=\"upl\"\r\n\r\nUpload\r\n"
-                   "----Xu02=$--"
-            << none;
-        QTest::newRow("report") << reportParts(path, knownFile, u"Ann \u00e9"_qs, u"a@b.c"_qs, QString(),
-                                               u"line 1\r\nline 2"_qs)
-                                << filePart(path.toLatin1(), knownFile) + textPart("name", "Ann \xe9") +
-                                       textPart("email", "a@b.c") + textPart("user", "") +
-                                       textPart("description", "line 1\r\nline 2") + "----Xu02=$--"
-                                << none;
-        QTest::newRow("no parts") << QList<FormPart>() << QByteArray("----Xu02=$--") << none;
-        const auto report = [&](const QByteArray& xml, const char* name, const char* email,
-                                const char* text) {
-            return reportParts(path, xml, QString::fromLatin1(name), QString::fromLatin1(email), u"u"_qs,
-                               QString::fromLatin1(text));
+        QTest::addColumn<std::optional<QString>>("holding");
+        const auto report = [](const char* xml, const char* email, const char* text) {
+            return reportParts(u"/home/u/recorder.xml"_qs, xml, u"Ann"_qs, QString::fromLatin1(email),
+                               u"u"_qs, QString::fromLatin1(text));
         };
+        QTest::newRow("none") << uploadParts(u"/home/u/recorder.xml"_qs, knownFile)
+                              << std::optional<QString>();
         QTest::newRow("near the delimiter")
-            << report("<data/>", "Ann", "a@b.c", "----Xu02 and Xu02=$") << QByteArray() << none;
-        QTest::newRow("delimiter in the e-mail, inside the line")
-            << report("<data/>", "Ann", "x----Xu02=$", "d") << QByteArray() << std::optional(u"email"_qs);
-        QTest::newRow("delimiter in a part without a name")
-            << QList<FormPart>{FormPart::text(QString(), u"----Xu02=$"_qs)} << QByteArray()
-            << std::optional(QString());
-        QTest::newRow("delimiter in the file, first of several")
-            << report("<url>----Xu02=$</url>", "----Xu02=$", "a@b.c", "d") << QByteArray()
-            << std::optional(u"file"_qs);
+            << report("<data/>", "a@b.c", "----Xu02 and Xu02=$") << std::optional<QString>();
+        QTest::newRow("inside a line, in the e-mail and after it: the first")
+            << report("<data/>", "x----Xu02=$", "----Xu02=$") << std::optional(u"email"_qs);
+        QTest::newRow("in a part without a name")
+            << QList<FormPart>{FormPart::text(QString(), u"----Xu02=$"_qs)} << std::optional(QString());
     }
 
-    void formBody()
+    void partHoldingDelimiter()
     {
         QFETCH(QList<FormPart>, parts);
-        QFETCH(QByteArray, expected);
-        if (!expected.isEmpty())
-            QCOMPARE(buildFormBody(parts), expected);
-        QTEST(partHoldingDelimiter(parts), "holdingDelimiter");
+        QTEST(::partHoldingDelimiter(parts), "holding");
     }
 
     // The answer's kinds and a round trip are fuzz_transaction_list's; these rows pin the record rules.
@@ -224,8 +212,6 @@ private slots:
     {
         QTest::addColumn<QString>("answer");
         QTest::addColumn<QList<TransactionEntry>>("entries");
-        QTest::newRow("two records") << u"7;;Checkout\r\n12;;Login\r\n"_qs
-                                     << QList<TransactionEntry>{{7, u"Checkout"_qs}, {12, u"Login"_qs}};
         QTest::newRow("records without ;; or numeric id are skipped")
             << u"Checkout\r\nx1;;Bad\r\n;;Empty id\r\n3;;Three\r\n"_qs
             << QList<TransactionEntry>{{3, u"Three"_qs}};
@@ -240,9 +226,7 @@ private slots:
     void transactionList()
     {
         QFETCH(QString, answer);
-        const TransactionList list = parseTransactionList(answer);
-        QCOMPARE(list.kind, TransactionList::Kind::Entries);
-        QTEST(list.entries, "entries");
+        QTEST(parseTransactionList(answer).entries, "entries");
     }
 
     void successAnswer()
@@ -253,54 +237,58 @@ private slots:
             QVERIFY(!isSuccessAnswer(QString::fromLatin1(answer)));
     }
 
+    // The request line, the headers and the body, byte for byte.
     void requestOnTheWire_data()
     {
-        QTest::addColumn<QString>("path"); // an empty body: GET
-        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QList<FormPart>>("parts"); // none: GET
         QTest::addColumn<QByteArray>("requestLine");
+        QTest::addColumn<QByteArray>("body");
         const QString file = u"/tmp/recorder.xml"_qs;
-        const QByteArray upload = buildFormBody(uploadParts(file, knownFile));
-        QTest::newRow("list") << listObjectPath(u"jdoe"_qs, u"k&1"_qs) << QByteArray()
-                              << QByteArray("GET /uploadtrans.php?username=jdoe&key=k&1 HTTP/1.1");
+        const QList<FormPart> none;
         // Only what cannot stand in a request line is escaped.
-        QTest::newRow("as typed") << u"/u.php?username=jdoe&key=a%2B=b"_qs << QByteArray()
-                                  << QByteArray("GET /u.php?username=jdoe&key=a%2B=b HTTP/1.1");
-        QTest::newRow("blanks and fragment mark")
-            << u"/u.php?username=j doe&key=a#b"_qs << QByteArray()
-            << QByteArray("GET /u.php?username=j%20doe&key=a%23b HTTP/1.1");
+        QTest::newRow("list, as typed")
+            << listObjectPath(u"jdoe"_qs, u"k&1%2B=b"_qs) << none
+            << QByteArray("GET /uploadtrans.php?username=jdoe&key=k&1%2B=b HTTP/1.1") << QByteArray();
+        QTest::newRow("blanks, fragment mark, code page bytes")
+            << listObjectPath(u"J\u00fcrgen\u20ac d"_qs, u"a#b"_qs) << none
+            << QByteArray("GET /uploadtrans.php?username=J%FCrgen%80%20d&key=a%23b HTTP/1.1") << QByteArray();
         QTest::newRow("line breaks cannot split the request")
-            << u"/u.php?username=a\r\nX-Injected: 1"_qs << QByteArray()
-            << QByteArray("GET /u.php?username=a%0D%0AX-Injected:%201 HTTP/1.1");
-        QTest::newRow("code page bytes") << u"/u.php?username=J\u00fcrgen\u20ac"_qs << QByteArray()
-                                         << QByteArray("GET /u.php?username=J%FCrgen%80 HTTP/1.1");
-        QTest::newRow("upload mode 0") << uploadObjectPath(UploadMode::Performance, 12) << upload
-                                       << QByteArray("POST /uploadtrans.php HTTP/1.1");
-        QTest::newRow("upload mode 1") << uploadObjectPath(UploadMode::FullPage, 12) << upload
-                                       << QByteArray("POST /uploadtrans.php?fp=1 HTTP/1.1");
-        QTest::newRow("upload mode 2") << uploadObjectPath(UploadMode::Replace, 12) << upload
-                                       << QByteArray("POST /uploadtrans.php?trid=12 HTTP/1.1");
+            << u"/u.php?username=a\r\nX-Injected: 1"_qs << none
+            << QByteArray("GET /u.php?username=a%0D%0AX-Injected:%201 HTTP/1.1") << QByteArray();
+        QTest::newRow("upload, mode 1")
+            << uploadObjectPath(UploadMode::FullPage, 12) << uploadParts(file, knownFile)
+            << QByteArray("POST /uploadtrans.php?fp=1 HTTP/1.1") << uploadBody(file.toLatin1(), knownFile);
+        QTest::newRow("upload, mode 2")
+            << uploadObjectPath(UploadMode::Replace, 12) << uploadParts(file, knownFile)
+            << QByteArray("POST /uploadtrans.php?trid=12 HTTP/1.1") << uploadBody(file.toLatin1(), knownFile);
         QTest::newRow("report") << reportObjectPath()
-                                << buildFormBody(reportParts(file, knownFile, u"Ann"_qs, u"a@b.c"_qs,
-                                                             u"jdoe"_qs, u"It fails."_qs))
-                                << QByteArray("POST /uploadtrans.php?report=problem HTTP/1.1");
-        // Above the size at which HTTP clients ask for "100-continue" first.
-        QTest::newRow("large upload") << uploadObjectPath(UploadMode::Performance, 0)
-                                      << buildFormBody(uploadParts(file, knownFile.repeated(12000)))
-                                      << QByteArray("POST /uploadtrans.php HTTP/1.1");
+                                << reportParts(file, knownFile, u"Ann \u00e9"_qs, u"a@b.c"_qs, QString(),
+                                               u"line 1\r\nline 2"_qs)
+                                << QByteArray("POST /uploadtrans.php?report=problem HTTP/1.1")
+                                << filePart(file.toLatin1(), knownFile) + textPart("name", "Ann \xe9") +
+                                       textPart("email", "a@b.c") + textPart("user", "") +
+                                       textPart("description", "line 1\r\nline 2") + "----Xu02=$--";
+        // Mode 0, above the size at which HTTP clients ask for "100-continue" first.
+        QTest::newRow("large upload, mode 0")
+            << uploadObjectPath(UploadMode::Performance, 0) << uploadParts(file, knownFile.repeated(12000))
+            << QByteArray("POST /uploadtrans.php HTTP/1.1")
+            << uploadBody(file.toLatin1(), knownFile.repeated(12000));
     }
 
     void requestOnTheWire()
     {
         QFETCH(QString, path);
-        QFETCH(QByteArray, body);
+        QFETCH(QList<FormPart>, parts);
         QFETCH(QByteArray, requestLine);
+        QFETCH(QByteArray, body);
         RawServer server("HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nOK");
         QString response;
         QString error;
-        const bool post = !body.isEmpty();
-        QVERIFY2(
-            exchange(server.host, &response, &error, {}, QLatin1String(post ? "POST" : "GET"), path, body),
-            qPrintable(error));
+        const bool post = !parts.isEmpty();
+        QVERIFY2(exchange(server.host, &response, &error, {}, QLatin1String(post ? "POST" : "GET"), path,
+                          buildFormBody(parts)),
+                 qPrintable(error));
         QCOMPARE(response, u"OK"_qs);
         const QByteArray raw = server.request();
         const qsizetype headersEnd = raw.indexOf("\r\n\r\n");
@@ -318,84 +306,61 @@ private slots:
         QCOMPARE(raw.mid(headersEnd + 4), body);
     }
 
-    void unreachable_data()
-    {
-        QTest::addColumn<QString>("how");
-        for (const char* how : {"refused", "unknown host", "closes without answering", "never answers"})
-            QTest::newRow(how) << QString::fromLatin1(how);
-    }
-
-    void unreachable()
-    {
-        QFETCH(QString, how);
-        RawServer server({}, how == u"closes without answering");
-        QByteArray host = server.host;
-        if (how == u"refused")
-            host = RawServer({}, false).host; // a port that was just free
-        else if (how == u"unknown host")
-            host = "host.invalid";
-        QElapsedTimer timer;
-        timer.start();
-        QString response = u"stale"_qs;
-        QString error;
-        QVERIFY(!exchange(host, &response, &error, ExchangeLimits{1000ms, 1500ms}, u"POST"_qs,
-                          reportObjectPath(), "----Xu02=$--"));
-        QVERIFY(timer.elapsed() < 5000);
-        QCOMPARE(response, QString());
-        QVERIFY(!error.isEmpty());
-    }
-
     // Any status: the answer's body, trimmed of spaces, in the code page. Too
-    // large or too slow: no answer, and why.
+    // large, too slow or none: no answer, and why.
     void answers_data()
     {
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<int>("framing");
+        QTest::addColumn<int>("server");
         QTest::addColumn<int>("piece");
         QTest::addColumn<int>("pauseMs");
         QTest::addColumn<qint64>("limitBytes"); // 0: the usual one
         QTest::addColumn<int>("totalMs");       // 0: the usual one
         QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("response"); // "too large", "timed out": none
+        QTest::addColumn<QString>("response"); // "too large", "timed out", "no answer": none
         const qint64 mb = 1024 * 1024;
         const QString tooLarge = u"too large"_qs;
         QTest::newRow("only spaces") << QByteArray("     ") << int(Length) << 700 << 0 << 0LL << 0 << 200
                                      << QString();
-        QTest::newRow("spaces trimmed, tabs and line breaks kept, an error status")
-            << QByteArray("  \tOK\r\n  ") << int(Length) << 700 << 0 << 0LL << 0 << 500 << u"\tOK\r\n"_qs;
-        QTest::newRow("code page") << QByteArray("Caf\xe9 \x80") << int(Length) << 700 << 0 << 0LL << 0 << 500
-                                   << u"Caf\u00e9 \u20ac"_qs;
+        QTest::newRow("spaces trimmed, tabs and line breaks kept, code page, an error status")
+            << QByteArray("  \tCaf\xe9 \x80\r\n  ") << int(Length) << 700 << 0 << 0LL << 0 << 500
+            << u"\tCaf\u00e9 \u20ac\r\n"_qs;
         QTest::newRow("50 MB with its length")
             << letters(50 * mb) << int(Length) << 65536 << 0 << 0LL << 0 << 200 << tooLarge;
         QTest::newRow("50 MB until the connection closes")
             << letters(50 * mb) << int(UntilClose) << 65536 << 0 << 0LL << 0 << 200 << tooLarge;
         QTest::newRow("the usual limit exactly, chunked") << letters(mb) << int(Chunked) << 1000 << 0 << 0LL
                                                           << 0 << 200 << QString::fromLatin1(letters(mb));
-        QTest::newRow("a lowered limit exactly, until the connection closes")
-            << letters(4096) << int(UntilClose) << 1000 << 0 << 4096LL << 0 << 200
-            << QString::fromLatin1(letters(4096));
         QTest::newRow("a byte over a lowered limit, until the connection closes")
             << letters(4097) << int(UntilClose) << 1000 << 0 << 4096LL << 0 << 200 << tooLarge;
-        QTest::newRow("a byte over a lowered limit, chunked")
-            << letters(4097) << int(Chunked) << 1000 << 0 << 4096LL << 0 << 200 << tooLarge;
         QTest::newRow("slow, within the total time")
             << letters(40) << int(Length) << 4 << 50 << 0LL << 0 << 200 << QString::fromLatin1(letters(40));
         QTest::newRow("slow, beyond a lowered total time")
             << letters(400) << int(Length) << 4 << 50 << 0LL << 1500 << 200 << u"timed out"_qs;
+        QTest::newRow("never answers")
+            << QByteArray() << int(Silent) << 0 << 0 << 0LL << 1500 << 200 << u"timed out"_qs;
+        for (const auto& [name, server] : {std::pair{"refused", Refused},
+                                           {"unknown host", UnknownHost},
+                                           {"closes without answering", Closes}})
+            QTest::newRow(name) << QByteArray() << int(server) << 0 << 0 << 0LL << 1500 << 200
+                                << u"no answer"_qs;
     }
 
     void answers()
     {
         QFETCH(QByteArray, body);
-        QFETCH(int, framing);
+        QFETCH(int, server);
         QFETCH(int, piece);
         QFETCH(int, pauseMs);
         QFETCH(qint64, limitBytes);
         QFETCH(int, totalMs);
         QFETCH(int, status);
         QFETCH(QString, response);
-        const QByteArray answer = httpAnswer(body, Framing(framing), status, piece);
-        RawServer server(answer, true, piece, pauseMs);
+        const QByteArray answer = server <= Chunked ? httpAnswer(body, Server(server), status, piece) : "";
+        RawServer raw(answer, server <= Closes, piece, pauseMs);
+        const QByteArray host = server == Refused ? RawServer({}, false).host // a port that was just free
+                                : server == UnknownHost ? QByteArray("host.invalid")
+                                                        : raw.host;
         ExchangeLimits limits;
         limits.answerBytes = limitBytes > 0 ? limitBytes : limits.answerBytes;
         limits.total = totalMs > 0 ? std::chrono::milliseconds(totalMs) : limits.total;
@@ -403,10 +368,10 @@ private slots:
         timer.start();
         QString received = u"stale"_qs;
         QString error = u"stale"_qs;
-        const bool reached = exchange(server.host, &received, &error, limits);
+        const bool reached = exchange(host, &received, &error, limits);
         // Far within the usual minute, however much the server had to send.
         QVERIFY2(timer.elapsed() < 10'000, qPrintable(QString::number(timer.elapsed())));
-        if (response != u"too large" && response != u"timed out") {
+        if (response != u"too large" && response != u"timed out" && response != u"no answer") {
             QVERIFY2(reached, qPrintable(error));
             QVERIFY(received == response);
             QCOMPARE(error, QString());
@@ -414,76 +379,37 @@ private slots:
         }
         QVERIFY(!reached);
         QCOMPARE(received, QString());
-        if (response == u"timed out") {
+        QVERIFY(!error.isEmpty());
+        if (response == u"timed out")
             QVERIFY2(error.contains(response, Qt::CaseInsensitive), qPrintable(error));
+        if (response != u"too large")
             return;
-        }
         QCOMPARE(error, answerTooLargeText(limits.answerBytes));
         // The rest was not read: the server could not send it all. (Sockets hold a
         // few megabytes in flight, so only a far larger answer shows it.)
-        const qint64 sent = server.finish();
+        const qint64 sent = raw.finish();
         if (body.size() > 20 * 1024 * 1024)
             QVERIFY2(sent < answer.size(), qPrintable(QString::number(sent)));
     }
 
-    void busyWaitKeepsEventsButDropsInput()
-    {
-        QWidget widget;
-        widget.resize(100, 100);
-        widget.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&widget));
-        struct PressCounter : QObject
-        {
-            int presses = 0;
-            bool eventFilter(QObject*, QEvent* event) override
-            {
-                presses += event->type() == QEvent::MouseButtonPress;
-                return false;
-            }
-        } counter;
-        widget.installEventFilter(&counter);
-        std::atomic<bool> timerFired = false;
-        bool busyCursorShown = false;
-        QTimer::singleShot(0, &widget, [&] {
-            busyCursorShown = QGuiApplication::overrideCursor() &&
-                              QGuiApplication::overrideCursor()->shape() == Qt::WaitCursor;
-            QTest::mousePress(&widget, Qt::LeftButton);
-            timerFired = true;
-        });
-        runWhileBusy([&] {
-            for (int i = 0; i < 500 && !timerFired; ++i)
-                std::this_thread::sleep_for(10ms);
-        });
-        QVERIFY(timerFired && busyCursorShown);
-        QCOMPARE(counter.presses, 0);
-        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
-        QTest::mousePress(&widget, Qt::LeftButton);
-        QCOMPARE(counter.presses, 1);
-    }
-
+    // A text too long for the screen: its beginning and a note of what was left
+    // out, in a box that fits. (Short texts show whole; tst_service_windows compares them.)
     void longMessageFitsTheScreen_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("cut");
         const qsizetype mb = 1024 * 1024;
         QString lines;
         for (int i = 0; lines.size() < mb; ++i)
             lines += u"Line %1 of the answer, as a web server's error page might hold it.\r\n"_qs.arg(i);
-        QTest::newRow("short") << QStringLiteral(
-                                      "Error uploading transaction: \r\nError: Invalid username or key")
-                               << false;
-        QTest::newRow("a megabyte of lines") << lines << true;
-        QTest::newRow("a megabyte of words on one line") << u"word "_qs.repeated(mb / 5) << true;
-        QTest::newRow("a megabyte without a break") << QString(mb, u'x') << true;
-        QTest::newRow("wide characters") << QString(200'000, QChar(0x6f22)) << true;
-        QTest::newRow("characters beyond 16 bits") << u"\U0001F600"_qs.repeated(100'000) << true;
-        QTest::newRow("lines of one character") << u"x\n"_qs.repeated(100'000) << true;
+        QTest::newRow("a megabyte of lines") << lines;
+        QTest::newRow("a megabyte without a break") << QString(mb, u'x');
+        QTest::newRow("wide characters") << QString(200'000, QChar(0x6f22));
+        QTest::newRow("characters beyond 16 bits") << u"\U0001F600"_qs.repeated(100'000);
     }
 
     void longMessageFitsTheScreen()
     {
         QFETCH(QString, text);
-        QFETCH(bool, cut);
         MessageBoxCatcher boxes;
         BoxGeometry geometry;
         messagebox::show(nullptr, QMessageBox::Critical, u"Upload Status"_qs, text);
@@ -496,10 +422,6 @@ private slots:
         QVERIFY(box.okShown && !box.okButton.isEmpty() && box.frame.contains(box.okButton));
         // Words too wide for the box may hold zero-width spaces, where they wrap.
         const QString shown = QString(box.text).remove(QChar(0x200B));
-        if (!cut) {
-            QCOMPARE(shown, text);
-            return;
-        }
         // The text's beginning and a note counting what was left out.
         static const QRegularExpression count(u"(\\d+) more characters"_qs);
         const QRegularExpressionMatch match = count.match(shown.section(u'\n', -1));
