@@ -124,7 +124,11 @@ private slots:
         QVERIFY(m_site->isRunning());
     }
 
-    void startUpAndRecordingOff()
+    // A fresh start, then the way to the blank page, the program's own or a
+    // page's: refused while steps are recorded, the window staying on its page;
+    // BeforeNavigate2 comes for it all the same. With Recording off the window
+    // goes there, and nothing is recorded nor is the editor shown.
+    void startUpBlankPageAndRecordingOff()
     {
         Session s(*m_site);
         QTRY_COMPARE(s.main->StatusBar()->text(), u"Done."_qs);
@@ -140,10 +144,31 @@ private slots:
         QVERIFY(userinput::key(Qt::Key_Return));
         QCOMPARE(s.main->cboAddress()->currentText(), QString());
         QVERIFY(!s.main->brwWebBrowser()->Busy());
-        // With Recording off nothing is recorded and the editor stays hidden.
+
+        const QString page = s.site.url(u"/to-blank.html"_qs);
+        QVERIFY(s.open(page));
+        WebBrowser* browser = s.main->brwWebBrowser();
+        QSignalSpy before(browser, &WebBrowser::BeforeNavigate2);
+        const auto wayToBlank = [&](const QString& how) {
+            before.clear();
+            if (how.isEmpty())
+                browser->Navigate(u"about:blank"_qs);
+            else if (!click(browser, how))
+                return false;
+            return QTest::qWaitFor([&] { return before.count() == 1; }, 5000) &&
+                   before.first().first().toString() == u"about:blank";
+        };
+        for (const QString& how : {QString(), u"#link"_qs, u"#script"_qs}) {
+            QVERIFY2(wayToBlank(how), qPrintable(how));
+            QTest::qWait(300); // nothing may happen: nothing to wait for
+            QCOMPARE(browser->LocationURL(), page);
+        }
+        s.editor().hide();
         QVERIFY(userinput::click(s.main->chkSave()));
+        QVERIFY(wayToBlank(u"#link"_qs));
+        QTRY_COMPARE(browser->LocationURL(), u"about:blank"_qs);
         QVERIFY(s.open(s.site.url(u"/links.html"_qs)));
-        QCOMPARE(s.editor().store().count(), 0);
+        QCOMPARE(s.count(), 1);
         QVERIFY(!s.editor().isVisible());
     }
 
@@ -221,64 +246,16 @@ private slots:
         QCOMPARE(inOrder(s.steps()), inOrder(s.served()));
     }
 
-    // The way to the blank page, the program's own or a page's, is refused while
-    // steps are recorded, the window staying on its page; BeforeNavigate2 comes
-    // for it all the same. With Recording off the window goes there.
-    void blankPageFromThePage()
-    {
-        Session s(*m_site);
-        const QString page = s.site.url(u"/to-blank.html"_qs);
-        QVERIFY(s.open(page));
-        WebBrowser* browser = s.main->brwWebBrowser();
-        QSignalSpy before(browser, &WebBrowser::BeforeNavigate2);
-        const auto wayToBlank = [&](const QString& how) {
-            before.clear();
-            if (how.isEmpty())
-                browser->Navigate(u"about:blank"_qs);
-            else if (!click(browser, how))
-                return false;
-            return QTest::qWaitFor([&] { return before.count() == 1; }, 5000) &&
-                   before.first().first().toString() == u"about:blank";
-        };
-        for (const QString& how : {QString(), u"#link"_qs, u"#script"_qs}) {
-            QVERIFY2(wayToBlank(how), qPrintable(how));
-            QTest::qWait(300); // nothing may happen: nothing to wait for
-            QCOMPARE(browser->LocationURL(), page);
-        }
-        QVERIFY(userinput::click(s.main->chkSave()));
-        QVERIFY(wayToBlank(u"#link"_qs));
-        QTRY_COMPARE(browser->LocationURL(), u"about:blank"_qs);
-        QCOMPARE(s.count(), 1);
-    }
-
     // Each navigation raises BeforeNavigate2, NavigateComplete2 and DocumentComplete
-    // in that order, also when the address stays and for a frame's document; the
+    // in that order, also when the address stays (a form posting to its own
+    // address, Enter on the current address) and for a frame's document; the
     // window is busy while a frame loads.
-    void everyNavigationRaisesItsEvents_data()
-    {
-        QTest::addColumn<QString>("page");
-        QTest::addColumn<QString>("action"); // a selector to click, or "enter" on the address again
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<bool>("slowFrame");
-        QTest::newRow("form posting to its own address")
-            << u"/self-post.html"_qs << u"#go"_qs << u"/self-post.html"_qs << false;
-        QTest::newRow("Enter on the current address")
-            << u"/links.html"_qs << u"enter"_qs << u"/links.html"_qs << false;
-        QTest::newRow("a frame's document")
-            << u"/frame-later.html"_qs << u"#load"_qs << u"/echo/slow?delay=1500"_qs << true;
-    }
-
     void everyNavigationRaisesItsEvents()
     {
-        QFETCH(QString, page);
-        QFETCH(QString, action);
-        QFETCH(QString, target);
-        QFETCH(bool, slowFrame);
-        QStringList events; // outlives the window whose events it collects
+        QStringList events; // outlive the window whose events they collect
+        QString wanted;
         Session s(*m_site);
-        QVERIFY(s.open(s.site.url(page)));
         WebBrowser* browser = s.main->brwWebBrowser();
-        const QString wanted = s.site.url(target);
         connect(browser, &WebBrowser::BeforeNavigate2, this, [&](const QString& url) {
             if (url == wanted)
                 events << u"before"_qs;
@@ -291,19 +268,26 @@ private slots:
             if (url == wanted)
                 events << u"complete"_qs;
         });
-        if (action == u"enter")
-            QVERIFY(s.type(wanted));
-        else
-            QVERIFY(click(browser, action));
-        if (slowFrame) {
-            QTRY_VERIFY(browser->Busy());
-            QTRY_COMPARE(s.main->windowTitle(), u"Working..."_qs);
+        const QString slowFrame = u"/echo/slow?delay=1500"_qs;
+        for (const auto& [page, action, target] :
+             {std::tuple(u"/self-post.html"_qs, u"#go"_qs, u"/self-post.html"_qs),
+              {u"/links.html"_qs, u"enter"_qs, u"/links.html"_qs},
+              {u"/frame-later.html"_qs, u"#load"_qs, slowFrame}}) {
+            QVERIFY(s.open(s.site.url(page)));
+            events.clear();
+            wanted = s.site.url(target);
+            QVERIFY(action == u"enter" ? s.type(wanted) : click(browser, action));
+            if (target == slowFrame) {
+                QTRY_VERIFY(browser->Busy());
+                QTRY_COMPARE(s.main->windowTitle(), u"Working..."_qs);
+            }
+            QTRY_VERIFY_WITH_TIMEOUT(events.contains(u"complete"_qs), 15000);
+            QVERIFY2(events == QStringList({"before", "committed", "complete"}),
+                     qPrintable(page + u": "_qs + events.join(u' ')));
+            QTRY_VERIFY(!browser->Busy());
+            // The status line's repaints are held back only for a moment.
+            QTRY_VERIFY(s.main->findChild<QWidget*>(u"StatusContainer"_qs)->updatesEnabled());
         }
-        QTRY_VERIFY_WITH_TIMEOUT(events.contains(u"complete"_qs), 15000);
-        QCOMPARE(events, QStringList({"before", "committed", "complete"}));
-        QTRY_VERIFY(!browser->Busy());
-        // The status line's repaints are held back only for a moment.
-        QTRY_VERIFY(s.main->findChild<QWidget*>(u"StatusContainer"_qs)->updatesEnabled());
     }
 
     // A step's label is its page's title, cut to 50 characters. A page visited

@@ -217,9 +217,7 @@ private slots:
         QCOMPARE(m_site->navigations().at(1).body, sent);
         // The page the last request opened may still be loading; its end shows the status.
         QTRY_COMPARE(s.main->StatusBar()->text(), u"Done."_qs);
-        QVERIFY(!s.editor().playback().isActive());
-        QVERIFY(s.button("Label2")->isVisible());
-        QVERIFY(!s.button("Command1")->isVisible());
+        QVERIFY(s.button("Label2")->isVisible() && !s.button("Command1")->isVisible());
         QTest::qWait(1500); // three more ticks would have passed
         QCOMPARE(m_site->navigations().size(), 2);
         QVERIFY(!s.main->chkSave()->isChecked());
@@ -323,11 +321,10 @@ private slots:
         QVERIFY(s.press(Qt::Key_S, Qt::ControlModifier));
         QCOMPARE(boxes.count(), 1);
         QVERIFY(QFile::exists(defaultTransactionFile()));
-        // Opening a missing file says so, then shows the editor.
+        // Opening a missing file says so (the words are the file test's), then shows the editor.
         frmBrowser::setNextFileName(m_data.filePath(u"nothing.xml"_qs));
         QVERIFY(s.choose("mOpen"));
         QTRY_COMPARE(boxes.count(), 2);
-        QCOMPARE(boxes.last().text, u"Error opening file "_qs + m_data.filePath(u"nothing.xml"_qs));
         QCOMPARE(s.count(), 1);
         QVERIFY(s.editor().isVisible());
     }
