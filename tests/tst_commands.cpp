@@ -26,12 +26,13 @@ private slots:
 
     // From a fresh start, keypad Enter in the address box requests the typed
     // address (Enter is every other test's way); choosing an earlier address from
-    // the list requests it again.
+    // the list requests it again. An address of more than the box's typing limit,
+    // reached by a link, is shown, recorded and requested again by Enter whole.
     void addressBox()
     {
         Session s(*m_site);
         const QString first = s.site.url(u"/echo/first"_qs);
-        const QString second = s.site.url(u"/echo/second"_qs);
+        const QString second = s.site.url(u"/long-link.html"_qs);
         const auto requestsOf = [&](const QString& address) {
             int n = 0;
             for (const LoggedRequest& r : m_site->navigations())
@@ -60,31 +61,22 @@ private slots:
         QCOMPARE(boxes.last().text, u"\"foo bar\" is not an address the browser can open."_qs);
         QCOMPARE(s.main->brwWebBrowser()->LocationURL(), first);
         QCOMPARE(s.count(), 2);
-    }
 
-    // An address of more than the box's typing limit, reached by a link, is shown,
-    // recorded and requested again by Enter whole.
-    void longAddressRoundTrip()
-    {
-        Session s(*m_site);
-        QVERIFY(s.open(s.site.url(u"/long-link.html"_qs)));
+        QVERIFY(s.open(second));
         const QString address = s.site.url(u"/echo/long?x="_qs + QString(3000, u'A'));
-        m_site->clear();
         QVERIFY(click(s.main->brwWebBrowser(), u"#long"_qs));
         QTRY_COMPARE_WITH_TIMEOUT(s.main->brwWebBrowser()->LocationURL(), address, 15000);
         QTRY_COMPARE(s.main->cboAddress()->currentText(), address);
-        QTRY_COMPARE(s.count(), 2);
-        QCOMPARE(s.editor().store().at(1).url, address);
+        QTRY_COMPARE(s.count(), 3);
+        QCOMPARE(s.editor().store().at(2).url, address);
         QVERIFY(userinput::click(s.main->cboAddress()->lineEdit()));
         QVERIFY(userinput::key(Qt::Key_Return));
-        QTRY_COMPARE_WITH_TIMEOUT(m_site->navigations().size(), 2, 15000);
-        for (const LoggedRequest& r : m_site->navigations())
-            QCOMPARE(s.site.url(QString::fromLatin1(r.target)), address);
-        QCOMPARE(s.count(), 2); // the same address again is no new step
+        QTRY_COMPARE_WITH_TIMEOUT(requestsOf(address), 2, 15000);
+        QCOMPARE(s.count(), 3); // the same address again is no new step
     }
 
     // Skip removes the last step, whichever step the editor shows. Step back
-    // removes it too, never the only one, and takes the window to the page before.
+    // never removes the only one (its removing a later one is recordedPostSentAgain's).
     void removeTheLastStep_data()
     {
         QTest::addColumn<QString>("button");
@@ -96,7 +88,6 @@ private slots:
         QTest::newRow("skip, one") << "lblSkip" << 1 << 0 << 0;
         QTest::newRow("skip, none") << "lblSkip" << 0 << -1 << 0;
         QTest::newRow("step back, one") << "lblStepBack" << 1 << -1 << 1;
-        QTest::newRow("step back, three") << "lblStepBack" << 3 << -1 << 2;
     }
 
     void removeTheLastStep()
@@ -117,60 +108,26 @@ private slots:
         const QList<RecordedStep> before = s.editor().store().steps();
         const QString location = s.main->brwWebBrowser()->LocationURL();
         QVERIFY(userinput::click(s.button(qPrintable(button))));
-        QCOMPARE(s.count(), left);
-        for (int i = 0; i < left; ++i)
-            QCOMPARE(s.editor().store().at(i).url, before.at(i).url);
+        QCOMPARE(s.editor().store().steps(), before.mid(0, left));
         if (button == u"lblSkip")
             return;
         QVERIFY(s.main->stepBackPending());
-        if (left == steps) {
-            QTest::qWait(500); // nothing is to happen
-            QCOMPARE(s.main->brwWebBrowser()->LocationURL(), location);
-            return;
-        }
-        const QString previous = s.site.url(u"/echo/page%1"_qs.arg(steps - 2));
-        QTRY_COMPARE_WITH_TIMEOUT(s.main->brwWebBrowser()->LocationURL(), previous, 15000);
-        QTRY_VERIFY(!s.main->stepBackPending());
-        // The page reached is a step already: nothing new, and the editor stays hidden.
-        QCOMPARE(s.count(), left);
-        QVERIFY(!s.editor().isVisible());
-        // Every step keeps its own page's title as its label.
-        for (int i = 0; i < left; ++i)
-            QCOMPARE(s.editor().store().at(i).label, u"Echo /echo/page%1"_qs.arg(i));
+        QTest::qWait(500); // nothing is to happen
+        QCOMPARE(s.main->brwWebBrowser()->LocationURL(), location);
     }
 
-    void resetClearsAndRecordsAgain_data()
-    {
-        QTest::addColumn<bool>("popup"); // Reset chosen in a popup's Recorder menu
-        QTest::newRow("main window") << false;
-        QTest::newRow("popup") << true;
-    }
-
-    // Reset clears the steps, turns Recording on again and takes the window to the blank page.
+    // Reset clears the steps, turns Recording on again and takes the window to
+    // the blank page (from a popup's menu: tst_browser's popupWindows).
     void resetClearsAndRecordsAgain()
     {
-        QFETCH(bool, popup);
         Session s(*m_site);
-        frmBrowser* window = s.main;
-        if (popup) {
-            QVERIFY(s.open(s.site.url(u"/window-open.html"_qs)));
-            QVERIFY(click(s.main->brwWebBrowser(), u"#open"_qs));
-            QTRY_COMPARE_WITH_TIMEOUT(s.popups().size(), 1, 15000);
-            window = s.popups().first();
-            QTRY_COMPARE_WITH_TIMEOUT(window->brwWebBrowser()->LocationURL(),
-                                      s.site.url(u"/popups/popup.html"_qs), 15000);
-            QVERIFY(s.waitIdle(window) && s.count() >= 2);
-            QVERIFY(s.choose("mRestart", window));
-        } else {
-            QVERIFY(s.record(2));
-            QVERIFY(userinput::click(s.main->chkSave()));
-            QVERIFY(!s.main->chkSave()->isChecked());
-            QVERIFY(userinput::click(s.button("lblRestart")));
-            QCOMPARE(s.count(), 0);
-        }
-        QTRY_COMPARE(s.count(), 0);
+        QVERIFY(s.record(2));
+        QVERIFY(userinput::click(s.main->chkSave()));
+        QVERIFY(!s.main->chkSave()->isChecked());
+        QVERIFY(userinput::click(s.button("lblRestart")));
+        QCOMPARE(s.count(), 0);
         QVERIFY(s.main->chkSave()->isChecked());
-        QTRY_COMPARE_WITH_TIMEOUT(window->brwWebBrowser()->LocationURL(), u"about:blank"_qs, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.main->brwWebBrowser()->LocationURL(), u"about:blank"_qs, 15000);
         QCOMPARE(s.count(), 0);
     }
 
@@ -178,9 +135,12 @@ private slots:
     {
         Session s(*m_site);
         QAction* entry = s.main->findChild<QAction*>(u"mAllowDuplicates"_qs);
+        // The menu entry and the editor's switch, which the store follows.
+        const auto switches = [&] {
+            return QList<bool>{entry->isChecked(), s.editor().cAllowDuplicates()->isChecked()};
+        };
         QVERIFY(s.choose("mAllowDuplicates"));
-        QVERIFY(entry->isChecked());
-        QVERIFY(s.editor().cAllowDuplicates()->isChecked());
+        QCOMPARE(switches(), QList<bool>({true, true}));
         QVERIFY(s.open(s.site.url(u"/echo/same"_qs)));
         QVERIFY(s.open(s.site.url(u"/echo/other"_qs)));
         QVERIFY(s.open(s.site.url(u"/echo/same"_qs)));
@@ -191,15 +151,13 @@ private slots:
             QTRY_COMPARE(boxes.count(), 1);
             QCOMPARE(boxes.last().text,
                      u"You have already recorded duplicate URLs, please delete them first."_qs);
-            QVERIFY(entry->isChecked());
-            QVERIFY(s.editor().cAllowDuplicates()->isChecked());
+            QCOMPARE(switches(), QList<bool>({true, true}));
         }
         QVERIFY(userinput::click(s.button("lblSkip")));
         MessageBoxCatcher none;
         QVERIFY(s.choose("mAllowDuplicates"));
         QCOMPARE(none.count(), 0);
-        QVERIFY(!entry->isChecked());
-        QVERIFY(!s.editor().cAllowDuplicates()->isChecked());
+        QCOMPARE(switches(), QList<bool>({false, false}));
     }
 
     void servicePages()
@@ -223,8 +181,8 @@ private slots:
 
     // Step back and Play send a recorded post again. Its form is text/plain in
     // windows-1252, its bytes above 0x7F (a form-encoded body is the journey's).
-    // Step back returns to the posted page as a duplicate, so no GET step of it
-    // appears; Stop leaves the rest unrequested.
+    // Step back removes the last step and returns to the posted page as a
+    // duplicate, so no GET step of it appears; Stop leaves the rest unrequested.
     void recordedPostSentAgain()
     {
         Session s(*m_site);
@@ -244,12 +202,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(s.main->brwWebBrowser()->LocationURL(), before.at(1).url, 15000);
         QTRY_VERIFY(!s.main->stepBackPending());
         QVERIFY(s.waitIdle(s.main));
-        QCOMPARE(s.count(), 2);
-        for (int i = 0; i < 2; ++i) {
-            QCOMPARE(s.editor().store().at(i).url, before.at(i).url);
-            QCOMPARE(s.editor().store().at(i).postdata, before.at(i).postdata);
-            QCOMPARE(s.editor().store().at(i).label, before.at(i).label);
-        }
+        QCOMPARE(s.editor().store().steps(), before.mid(0, 2));
+        QVERIFY(!s.editor().isVisible());
 
         QVERIFY(s.open(s.site.url(u"/echo/third"_qs)));
         QVERIFY(s.open(s.site.url(u"/echo/fourth"_qs)));
@@ -263,9 +217,7 @@ private slots:
         QCOMPARE(m_site->navigations().at(1).body, sent);
         // The page the last request opened may still be loading; its end shows the status.
         QTRY_COMPARE(s.main->StatusBar()->text(), u"Done."_qs);
-        QVERIFY(!s.editor().playback().isActive());
-        QVERIFY(s.button("Label2")->isVisible());
-        QVERIFY(!s.button("Command1")->isVisible());
+        QVERIFY(s.button("Label2")->isVisible() && !s.button("Command1")->isVisible());
         QTest::qWait(1500); // three more ticks would have passed
         QCOMPARE(m_site->navigations().size(), 2);
         QVERIFY(!s.main->chkSave()->isChecked());
@@ -364,17 +316,15 @@ private slots:
         QVERIFY(s.press(Qt::Key_S, Qt::ControlModifier));
         QTRY_COMPARE(boxes.count(), 1);
         QVERIFY(boxes.last().text.contains(QLatin1String("x.xml")));
-        QVERIFY(boxes.last().text != QLatin1String("File saved successfully"));
         // The default file is written silently.
         frmBrowser::setNextFileName(defaultTransactionFile());
         QVERIFY(s.press(Qt::Key_S, Qt::ControlModifier));
         QCOMPARE(boxes.count(), 1);
         QVERIFY(QFile::exists(defaultTransactionFile()));
-        // Opening a missing file says so, then shows the editor.
+        // Opening a missing file says so (the words are the file test's), then shows the editor.
         frmBrowser::setNextFileName(m_data.filePath(u"nothing.xml"_qs));
         QVERIFY(s.choose("mOpen"));
         QTRY_COMPARE(boxes.count(), 2);
-        QCOMPARE(boxes.last().text, u"Error opening file "_qs + m_data.filePath(u"nothing.xml"_qs));
         QCOMPARE(s.count(), 1);
         QVERIFY(s.editor().isVisible());
     }

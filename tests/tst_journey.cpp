@@ -264,7 +264,7 @@ private slots:
             QVERIFY(program.shows(u"Journey next"_qs));
             clickAt(program.main, 200, 320);
             QVERIFY(program.shows(u"Received"_qs)); // the page is complete, its step labelled
-            // The editor lists the three steps.
+            // The editor, shown again, lists the three steps.
             QVERIFY(!findWindow(editorTitle).isEmpty());
             clickAt(editor, editorFirstRow.x(), editorFirstRow.y());
             QCOMPARE(clipboardAfter(u"ctrl+c"_qs), start);
@@ -325,11 +325,7 @@ private slots:
             QVERIFY(!dialog(u"File Open"_qs).isEmpty());
             type(file);
             keys(u"Return"_qs);
-            const QString editor = findWindow(editorTitle);
-            QVERIFY(!editor.isEmpty());
-            clickAt(editor, editorFirstRow.x(), editorFirstRow.y());
-            keys(u"End"_qs);
-            QCOMPARE(clipboardAfter(u"ctrl+c"_qs), done);
+            QVERIFY(!findWindow(editorTitle).isEmpty()); // the steps are read; the upload shows which
             QVERIFY(program.signIn(u"jdoe"_qs, u"s3cret"_qs));
             screenshot(u"upload.png"_qs, geometry(program.window(u"Upload transaction"_qs)));
             QVERIFY(program.upload());
