@@ -28,7 +28,8 @@ private slots:
     // The whole file read into the sign-in window's fields and its Save box, and
     // the saved user name alone (into a field that held "before"). Empty content,
     // values holding '=' and the Save box after a file without entries over a
-    // filled field are fuzz_credentials' too.
+    // filled field are fuzz_credentials' too; a saved file read back is
+    // tst_service_windows' upload.
     void readers_data()
     {
         QTest::addColumn<QStringList>("before"); // the fields and the Save box before reading
@@ -41,8 +42,6 @@ private slots:
         const QStringList typed{u"u"_qs, u"k"_qs};
         const QString comments = u"# a comment\r\n   \r\n  #username=x\r\n"_qs;
         const QString comment = u"# a comment\r\n"_qs;
-        QTest::newRow("saved") << none << false << u"username=jdoe\r\n\r\nkey=K3y\r\n\r\n"_qs
-                               << QStringList{u"jdoe"_qs, u"K3y"_qs} << true << u"jdoe"_qs;
         QTest::newRow("cleared") << typed << true << u"username=\r\n\r\nkey=\r\n\r\n"_qs << none << false
                                  << QString();
         QTest::newRow("comments, fields empty") << none << true << comments << none << false << u"before"_qs;

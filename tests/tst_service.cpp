@@ -256,9 +256,6 @@ private slots:
         QTest::newRow("line breaks cannot split the request")
             << u"/u.php?username=a\r\nX-Injected: 1"_qs << none
             << QByteArray("GET /u.php?username=a%0D%0AX-Injected:%201 HTTP/1.1") << QByteArray();
-        QTest::newRow("upload, mode 1")
-            << uploadObjectPath(UploadMode::FullPage, 12) << uploadParts(file, knownFile)
-            << QByteArray("POST /uploadtrans.php?fp=1 HTTP/1.1") << uploadBody(file.toLatin1(), knownFile);
         QTest::newRow("upload, mode 2")
             << uploadObjectPath(UploadMode::Replace, 12) << uploadParts(file, knownFile)
             << QByteArray("POST /uploadtrans.php?trid=12 HTTP/1.1") << uploadBody(file.toLatin1(), knownFile);

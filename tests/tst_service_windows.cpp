@@ -107,8 +107,8 @@ private slots:
     }
 
     // Signed in, the account's list; a mode chosen by its option or, for
-    // Replace, by editing the list's text; uploaded; signed in again with the
-    // same account and with another.
+    // Replace, by editing the list's text; uploaded; signed in again with
+    // another account (the same account's kept window is serviceFailures').
     void upload_data()
     {
         QTest::addColumn<int>("mode"); // 3: the list's text edited
@@ -131,8 +131,7 @@ private slots:
         const QByteArray written = readFile(defaultTransactionFile());
         // The account's transactions come first (uploads of new ones by other tests follow).
         QComboBox* trans = upload->Trans();
-        const int listed = trans->count();
-        QVERIFY(listed >= 2);
+        QVERIFY(trans->count() >= 2);
         QCOMPARE(
             (QList<QVariant>{trans->itemText(0), trans->itemData(0), trans->itemText(1), trans->itemData(1)}),
             (QList<QVariant>{u"Checkout"_qs, 7, u"Login"_qs, 12}));
@@ -169,11 +168,6 @@ private slots:
         QCOMPARE(again->txtUsername()->text(), jdoe.username);
         QCOMPARE(again->txtKey()->text(), jdoe.key);
         QVERIFY(again->cSave()->isChecked());
-        // Signing in again shows the kept upload window as it was, without a new list request.
-        click(again->Command2());
-        QCOMPARE(m_windows->frmfileUpload(), upload);
-        QVERIFY(upload->isVisible() && upload->Option1(option)->isChecked());
-        QCOMPARE(trans->count(), listed);
         // Another account's sign-in shows that account's list with nothing chosen.
         upload = signIn({u"ann"_qs, u"k3y"_qs});
         QVERIFY(upload && upload->isVisible());

@@ -9,67 +9,55 @@ class TestSession : public QObject
 {
     Q_OBJECT
 private slots:
+    // While recording, the cases no window test brings about (a page recorded,
+    // Recording off, the blank page refused with steps, a page labelled, a step
+    // back shown again are tst_browser's and tst_commands').
     void navigationStarting_data()
     {
         QTest::addColumn<int>("steps");
         QTest::addColumn<QString>("url");
-        QTest::addColumn<bool>("recording");
         QTest::addColumn<bool>("cancel");
         QTest::addColumn<bool>("storeFull");
         QTest::addColumn<int>("stepsAfter");
 
-        QTest::newRow("page recorded") << 1 << "http://a/next" << true << false << false << 2;
-        QTest::newRow("not recording") << 1 << "http://a/next" << false << false << false << 1;
-        QTest::newRow("blank page with steps refused") << 1 << "about:blank" << true << true << false << 1;
-        QTest::newRow("blank page before any step") << 0 << "about:blank" << true << false << false << 0;
-        QTest::newRow("full store goes on, told") << 150 << "http://a/next" << true << false << true << 150;
+        QTest::newRow("blank page before any step") << 0 << "about:blank" << false << false << 0;
+        QTest::newRow("full store goes on, told") << 150 << "http://a/next" << false << true << 150;
     }
 
     void navigationStarting()
     {
         QFETCH(int, steps);
         QFETCH(QString, url);
-        QFETCH(bool, recording);
         RecordingSession session;
         for (int i = 0; i < steps; ++i)
             session.store().addURL(u"http://a/%1"_qs.arg(i), {});
-        const RecordingSession::Start start = session.navigationStarting(url, {}, recording);
+        const RecordingSession::Start start = session.navigationStarting(url, {}, true);
         QTEST(start.cancel, "cancel");
         QTEST(start.storeFull, "storeFull");
         QTEST(session.store().count(), "stepsAfter");
     }
 
+    // Loads that failed or were not sent again.
     void documentCompleted_data()
     {
         QTest::addColumn<QString>("url");
-        QTest::addColumn<bool>("recording");
         QTest::addColumn<bool>("stepBack");
-        QTest::addColumn<bool>("loaded");
         QTest::addColumn<int>("step");
         QTest::addColumn<bool>("showEditor");
         QTest::addColumn<bool>("labelled");
 
-        QTest::newRow("recorded page") << "http://a/1" << true << false << true << 1 << true << true;
-        QTest::newRow("not recording") << "http://a/1" << false << false << true << -1 << false << false;
-        QTest::newRow("blank page") << "about:blank" << true << false << true << -1 << false << false;
-        QTest::newRow("failed load still labels")
-            << "http://a/1" << true << false << false << 1 << true << true;
-        QTest::newRow("step back, page shown again")
-            << "http://a/0" << true << true << true << 1 << false << true;
-        QTest::newRow("step back, posted page not resent")
-            << "http://a/0" << true << true << false << 1 << false << false;
+        QTest::newRow("failed load still labels") << "http://a/1" << false << 1 << true << true;
+        QTest::newRow("step back, posted page not resent") << "http://a/0" << true << 1 << false << false;
     }
 
     void documentCompleted()
     {
         QFETCH(QString, url);
-        QFETCH(bool, recording);
         QFETCH(bool, stepBack);
-        QFETCH(bool, loaded);
         RecordingSession session;
         session.store().addURL(u"http://a/0"_qs, {});
         session.store().addURL(u"http://a/1"_qs, {});
-        const auto done = session.documentCompleted(url, u"  Order   page "_qs, recording, stepBack, loaded);
+        const auto done = session.documentCompleted(url, u"  Order   page "_qs, true, stepBack, false);
         QTEST(done.step, "step");
         QTEST(done.showEditor, "showEditor");
         QTEST(done.label.has_value(), "labelled");

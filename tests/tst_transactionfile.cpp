@@ -163,25 +163,18 @@ private slots:
             << QStringList() << full << StepStore::capacity - 2;
         const QByteArray a = fileStep(1);
         const QByteArray b = fileStep(2);
-        const QByteArray c = fileStep(3);
         const RecordedStep ia = importedStep(1);
         const RecordedStep ib = importedStep(2);
-        const RecordedStep ic = importedStep(3);
-        {
-            // Read by position, whatever the names: the fourth child fills the
-            // keywords, here the post data moved up after the method.
-            QByteArray renamed = "<step>";
-            const QList<QByteArray> values{
-                "1", "http://m.test/", "P", "a=1", "kw", "err", "45", "Y", "c", "u", "p", "L"};
-            for (int i = 0; i < values.size(); ++i)
-                renamed +=
-                    "<c" + QByteArray::number(i) + ">" + values.at(i) + "</c" + QByteArray::number(i) + ">";
-            const RecordedStep m = step(u"http://m.test/"_qs, u"Y"_qs, u"a=1"_qs, u"kw"_qs, u"c"_qs, u"u"_qs,
-                                        u"p"_qs, u"err"_qs, u"45"_qs, u"L"_qs);
-            QTest::newRow("read by position, the step before the last selected")
-                << document({renamed + "</step>", b, c}) << QStringList() << QList<RecordedStep>{m, ib, ic}
-                << 1;
-        }
+        // Read by position, whatever the names: the fourth child fills the
+        // keywords, here the post data moved up after the method.
+        const QByteArray renamed =
+            "<step><c0>1</c0><c1>http://m.test/</c1><c2>P</c2><c3>a=1</c3><c4>kw</c4>"
+            "<c5>err</c5><c6>45</c6><c7>Y</c7><c8>c</c8><c9>u</c9><c10>p</c10><c11>L</c11></step>";
+        const RecordedStep m = step(u"http://m.test/"_qs, u"Y"_qs, u"a=1"_qs, u"kw"_qs, u"c"_qs, u"u"_qs,
+                                    u"p"_qs, u"err"_qs, u"45"_qs, u"L"_qs);
+        QTest::newRow("read by position, the step before the last selected")
+            << document({renamed, b, fileStep(3)}) << QStringList()
+            << QList<RecordedStep>{m, ib, importedStep(3)} << 1;
         // a's file text with values replaced.
         const auto aWith = [&](const QList<std::pair<QByteArray, QByteArray>>& edits) {
             QByteArray xml = a;
@@ -215,19 +208,10 @@ private slots:
             << document({aWith({{"</label>", "</label><more>x</more>"}})}) << QStringList()
             << QList<RecordedStep>{ia} << -1;
         // Hand-edited: indentation, comments, a declaration, entities, CDATA and markup inside values.
-        const QByteArray edited =
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- saved by hand -->\n"
-            "<data>\n  <transaction>\n    <step>\n      <id>1</id>\n"
-            "      <!-- the address -->\n      <url>http://e.test/?a=1&amp;b=2</url>\n"
-            "      <method>G</method>\n      <keywords>Caf\xC3\xA9</keywords>\n"
-            "      <errors>Caf\xE9</errors>\n      <timeout>30</timeout>\n"
-            "      <ping>N</ping>\n      <postdata/>\n      <cookies><![CDATA[a=<1>]]></cookies>\n"
-            "      <httpuser>u<b>s</b>er</httpuser>\n      <httppass>&lt;p&gt;</httppass>\n"
-            "      <label>Log<i>+in</i><![CDATA[+%26]]>+go</label>\n    </step>\n"
-            "  </transaction>\n</data>\n";
         const RecordedStep e = step(u"http://e.test/?a=1&b=2"_qs, {}, u"Caf\u00E9"_qs, u"Caf\u00E9"_qs,
                                     u"a=<1>"_qs, u"user"_qs, u"<p>"_qs, u"30"_qs, u"N"_qs, u"Log in & go"_qs);
-        QTest::newRow("hand-edited file") << edited << QStringList() << QList<RecordedStep>{e} << -1;
+        QTest::newRow("hand-edited file")
+            << readFile(dataFile(u"hand-edited.xml"_qs)) << QStringList() << QList<RecordedStep>{e} << -1;
         const QList<RecordedStep> untouched{oldStep};
         const QStringList open{u"Error opening file %path"_qs};
         QTest::newRow("missing file") << QByteArray() << open << untouched << -1;
