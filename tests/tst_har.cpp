@@ -95,8 +95,8 @@ private slots:
     }
 
     // What a file gives: only the page loads of a browser's HAR become steps, with
-    // the bytes it sent (a Chromium HAR of a recorded flow is tst_check's); an exported one comes back whole;
-    // a bad file leaves the store as it was, with a message; a partly bad one gives what could be read.
+    // the bytes it sent; an exported one comes back whole; a bad file leaves the
+    // store as it was, with a message; a partly bad one gives what could be read.
     void import_data()
     {
         QTest::addColumn<QByteArray>("har");
@@ -123,6 +123,16 @@ private slots:
                      step("http://legacy.example.test/news.html")}
             << u"4 steps added. 4 requests were not page loads. 1 page load was not of a web or ftp "
                "address. 1 page load had binary, base64 or multipart post data and was skipped."_qs;
+        // Recorded with tools/har-schema/record-chromium-har.js.
+        const QString site = u"http://127.0.0.1:47913"_qs;
+        QTest::newRow("playwright, chromium")
+            << readFile(harDir + u"playwright-chromium.har"_qs) << 0 << true
+            << QList{step(site + "/"), step(site + "/frame.html?slot=3"),
+                     step(site + "/login", "user=anna%40example.test&pass=s%C3%A9same+%26+co"),
+                     step(site + "/notes"),
+                     step(site + "/notes", "subject=Caf\xC3\xA9\r\nbody=two words\r\n")}
+            << u"5 steps added. 5 requests were not page loads. 1 page load followed a server "
+               "redirect (the step before it makes it)."_qs;
 
         // An export: an address with a query and a fragment, and a body of each kind
         // the export writes (a form it lists as fields, text it cannot list, bytes
