@@ -9,19 +9,9 @@
 #include "TransactionFile.h"
 #include "frmCheck.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLabel>
-#include <QProcess>
-#include <QPushButton>
-#include <QRegularExpression>
-#include <QStandardPaths>
-#include <QTableWidget>
 #include <QTcpServer>
-#include <QTemporaryDir>
 #include <QWebEnginePage>
-#include <QWebEngineView>
+#include <QtWidgets>
 
 #include <csignal>
 
