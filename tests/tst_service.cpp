@@ -246,19 +246,12 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         const QString file = u"/tmp/recorder.xml"_qs;
         const QList<FormPart> none;
-        // Only what cannot stand in a request line is escaped.
-        QTest::newRow("list, as typed")
-            << listObjectPath(u"jdoe"_qs, u"k&1%2B=b"_qs) << none
-            << QByteArray("GET /uploadtrans.php?username=jdoe&key=k&1%2B=b HTTP/1.1") << QByteArray();
-        QTest::newRow("blanks, fragment mark, code page bytes")
-            << listObjectPath(u"J\u00fcrgen\u20ac d"_qs, u"a#b"_qs) << none
-            << QByteArray("GET /uploadtrans.php?username=J%FCrgen%80%20d&key=a%23b HTTP/1.1") << QByteArray();
-        QTest::newRow("line breaks cannot split the request")
-            << u"/u.php?username=a\r\nX-Injected: 1"_qs << none
-            << QByteArray("GET /u.php?username=a%0D%0AX-Injected:%201 HTTP/1.1") << QByteArray();
-        QTest::newRow("upload, mode 2")
-            << uploadObjectPath(UploadMode::Replace, 12) << uploadParts(file, knownFile)
-            << QByteArray("POST /uploadtrans.php?trid=12 HTTP/1.1") << uploadBody(file.toLatin1(), knownFile);
+        // Only what cannot stand in a request line is escaped (& % + = go as typed);
+        // line breaks cannot split the request.
+        QTest::newRow("list") << listObjectPath(u"J\u00fc\u20ac d\r\nX: 1"_qs, u"k&1%2B=b#c"_qs) << none
+                              << QByteArray("GET /uploadtrans.php?username=J%FC%80%20d%0D%0AX:%201"
+                                            "&key=k&1%2B=b%23c HTTP/1.1")
+                              << QByteArray();
         QTest::newRow("report") << reportObjectPath()
                                 << reportParts(file, knownFile, u"Ann \u00e9"_qs, u"a@b.c"_qs, QString(),
                                                u"line 1\r\nline 2"_qs)
