@@ -219,8 +219,6 @@ private slots:
         const auto broken = [](const char* name) { return readFile(dataFile(u"broken/"_qs + name)); };
         const RecordedStep plainA =
             step(u"http://a.test/"_qs, {}, {}, {}, {}, {}, {}, u"30"_qs, u"N"_qs, u"a"_qs);
-        QTest::newRow("eleven children")
-            << broken("eleven-children.xml") << QStringList{parserError} << QList<RecordedStep>{} << -1;
         QTest::newRow("second step short")
             << broken("second-step-short.xml") << QStringList{parserError} << QList{plainA} << -1;
         RecordedStep unexpanded = plainA;
