@@ -31,20 +31,15 @@ private slots:
         QTest::addColumn<QString>("escaped");
         QTest::addColumn<int>("by"); // 1: escapeSymbols, 2: URLDecode, 3: both
         QTest::newRow("space") << u"a b"_qs << u"a+b"_qs << 1;
-        QTest::newRow("ampersand") << u"x&y=1"_qs << u"x%26y=1"_qs << 3;
-        QTest::newRow("percent") << u"100%"_qs << u"100%25"_qs << 1;
-        QTest::newRow("plus") << u"a+b"_qs << u"a%2Bb"_qs << 3;
-        QTest::newRow("e acute") << u"\u00E9"_qs << u"%E9"_qs << 1;
+        QTest::newRow("ampersand, plus") << u"x&y=a+b"_qs << u"x%26y=a%2Bb"_qs << 3;
         QTest::newRow("lower-case hex") << u"\u00E9"_qs << u"%e9"_qs << 2;
-        QTest::newRow("inner NUL") << u"a\0b"_qs << u"a%00b"_qs << 1;
-        QTest::newRow("line breaks") << u"\n\r\x01"_qs << u"%0A%0D%01"_qs << 1;
-        QTest::newRow("punctuation") << u"#;,@!*'\"<>[]\\^`|"_qs
-                                     << u"%23%3B%2C%40%21%2A%27%22%3C%3E%5B%5D%5C%5E%60%7C"_qs << 1;
-        QTest::newRow("euro sign, unassigned 81") << u"\u20AC\u0081"_qs << u"%80%81"_qs << 1;
+        QTest::newRow("inner NUL, line breaks") << u"a\0b\n\r\x01"_qs << u"a%00b%0A%0D%01"_qs << 1;
+        QTest::newRow("punctuation") << u"#;,@!*'\"<>[]\\^`|%"_qs
+                                     << u"%23%3B%2C%40%21%2A%27%22%3C%3E%5B%5D%5C%5E%60%7C%25"_qs << 1;
+        QTest::newRow("code page, unassigned 81") << u"\u00E9\u20AC\u0081"_qs << u"%E9%80%81"_qs << 1;
         QTest::newRow("euro sign, unassigned 9D") << u"\u20AC\u009D"_qs << u"%80%9D"_qs << 2;
-        QTest::newRow("Y diaeresis; U+0080 is not in the code page")
-            << u"\u0178\u0080"_qs << u"%9F%3F"_qs << 1;
-        QTest::newRow("not in code page") << u"\u0100\U0001F600"_qs << u"%3F%3F%3F"_qs << 1;
+        QTest::newRow("Y diaeresis; U+0080 and others not in the code page")
+            << u"\u0178\u0080\u0100\U0001F600"_qs << u"%9F%3F%3F%3F%3F"_qs << 1;
         QTest::newRow("40,000 spaces") << QString(40000, u' ') << QString(40000, u'+') << 1;
         QTest::newRow("digits after escape kept") << u"A42"_qs << u"%4142"_qs << 2;
         QTest::newRow("escaped percent not re-read") << u"%41"_qs << u"%2541"_qs << 2;

@@ -11,58 +11,36 @@ class TestSession : public QObject
 private slots:
     // While recording, the cases no window test brings about (a page recorded,
     // Recording off, the blank page refused with steps, a page labelled, a step
-    // back shown again are tst_browser's and tst_commands').
-    void navigationStarting_data()
-    {
-        QTest::addColumn<int>("steps");
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<bool>("cancel");
-        QTest::addColumn<bool>("storeFull");
-        QTest::addColumn<int>("stepsAfter");
-
-        QTest::newRow("blank page before any step") << 0 << "about:blank" << false << false << 0;
-        QTest::newRow("full store goes on, told") << 150 << "http://a/next" << false << true << 150;
-    }
-
+    // back shown again are tst_browser's and tst_commands'): the blank page before
+    // any step goes on unrecorded; a full store lets the page go on, and tells.
     void navigationStarting()
     {
-        QFETCH(int, steps);
-        QFETCH(QString, url);
         RecordingSession session;
-        for (int i = 0; i < steps; ++i)
+        RecordingSession::Start start = session.navigationStarting(u"about:blank"_qs, {}, true);
+        QVERIFY(!start.cancel && !start.storeFull);
+        QCOMPARE(session.store().count(), 0);
+        for (int i = 0; i < 150; ++i)
             session.store().addURL(u"http://a/%1"_qs.arg(i), {});
-        const RecordingSession::Start start = session.navigationStarting(url, {}, true);
-        QTEST(start.cancel, "cancel");
-        QTEST(start.storeFull, "storeFull");
-        QTEST(session.store().count(), "stepsAfter");
+        start = session.navigationStarting(u"http://a/next"_qs, {}, true);
+        QVERIFY(!start.cancel && start.storeFull);
+        QCOMPARE(session.store().count(), 150);
     }
 
-    // Loads that failed or were not sent again.
-    void documentCompleted_data()
-    {
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<bool>("stepBack");
-        QTest::addColumn<int>("step");
-        QTest::addColumn<bool>("showEditor");
-        QTest::addColumn<bool>("labelled");
-
-        QTest::newRow("failed load still labels") << "http://a/1" << false << 1 << true << true;
-        QTest::newRow("step back, posted page not resent") << "http://a/0" << true << 1 << false << false;
-    }
-
+    // Loads that failed or were not sent again: a failed load still labels its
+    // step; a step back to a posted page not sent again neither labels it nor
+    // shows the editor.
     void documentCompleted()
     {
-        QFETCH(QString, url);
-        QFETCH(bool, stepBack);
         RecordingSession session;
         session.store().addURL(u"http://a/0"_qs, {});
         session.store().addURL(u"http://a/1"_qs, {});
-        const auto done = session.documentCompleted(url, u"  Order   page "_qs, true, stepBack, false);
-        QTEST(done.step, "step");
-        QTEST(done.showEditor, "showEditor");
-        QTEST(done.label.has_value(), "labelled");
-        if (done.label)
-            QVERIFY(done.label->contains(u"Order"_qs));
+        const QString title = u"  Order   page "_qs;
+        const auto failed = session.documentCompleted(u"http://a/1"_qs, title, true, false, false);
+        QCOMPARE(failed.step, 1);
+        QVERIFY(failed.showEditor && failed.label && failed.label->contains(u"Order"_qs));
+        const auto back = session.documentCompleted(u"http://a/0"_qs, title, true, true, false);
+        QCOMPARE(back.step, 1);
+        QVERIFY(!back.showEditor && !back.label);
     }
 
     // The step a page belongs to: the last one recorded for its address (a
