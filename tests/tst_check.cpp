@@ -299,45 +299,11 @@ private slots:
             QVERIFY2(before.contains(w) || w == &s.editor(), w->metaObject()->className());
     }
 
-    // Text selected in the recording browser becomes a check of the step its page
-    // belongs to, within the field's limit.
-    void checksPickedFromThePage()
-    {
-        RecorderSession s(*m_site);
-        QVERIFY(s.open(m_site->url(u"/echo/first"_qs)));
-        QVERIFY(s.open(m_site->url(u"/check/text.html"_qs)));
-        QVERIFY(s.open(m_site->url(u"/echo/last"_qs)));
-        // Back on the page of the second step: a duplicate, not recorded again.
-        QVERIFY(s.open(m_site->url(u"/check/text.html"_qs)));
-        QCOMPARE(s.count(), 3);
-
-        WebBrowser* browser = s.main->brwWebBrowser();
-        QVERIFY(pickFromContextMenu(browser, u"good"_qs, "mAlertNotFound"));
-        QTRY_COMPARE(s.editor().store().at(1).keywords, u"confirmed"_qs);
-        QVERIFY(pickFromContextMenu(browser, u"bad"_qs, "mAlertFound"));
-        QTRY_COMPARE(s.editor().store().at(1).errors, u"backorder"_qs);
-        QVERIFY(s.editor().isVisible());
-        QCOMPARE(s.editor().selectedLine(), 1);
-        QCOMPARE(s.editor().findChild<QLineEdit*>(u"txtErrors"_qs)->text(), u"backorder"_qs);
-
-        // A field that would grow past its 250 characters stays as it was.
-        auto* keywords = s.editor().findChild<QLineEdit*>(u"txtKeywords"_qs);
-        userinput::click(keywords);
-        userinput::key(Qt::Key_End);
-        userinput::type(u", "_qs + QString(235, u'x'));
-        const QString full = keywords->text();
-        MessageBoxCatcher boxes;
-        QVERIFY(pickFromContextMenu(browser, u"good"_qs, "mAlertFound"));
-        QVERIFY(pickFromContextMenu(browser, u"bad"_qs, "mAlertNotFound"));
-        QTRY_COMPARE(boxes.count(), 1);
-        QVERIFY(boxes.last().text.contains(u"limit of 250"_qs));
-        QCOMPARE(s.editor().store().at(1).keywords, full);
-        QCOMPARE(s.editor().store().at(1).errors, u"backorder, confirmed"_qs);
-    }
-
     // A HAR Chromium records of a flow on the local site opens as the steps the
-    // recorder records of the same flow.
-    void chromiumHarImportsAsRecorded()
+    // recorder records of the same flow. Then text selected in the recording
+    // browser becomes a check of the step its page belongs to, within the field's
+    // limit.
+    void chromiumHarImportsAsRecordedAndChecksPicked()
     {
         QList<RecordedStep> recorded;
         {
@@ -360,6 +326,33 @@ private slots:
             QVERIFY(fill(u"#body"_qs, u"two words"_qs));
             QVERIFY(submitTo(u"/harflow/notes"_qs));
             recorded = s.editor().store().steps();
+
+            QVERIFY(s.open(m_site->url(u"/echo/first"_qs)));
+            QVERIFY(s.open(m_site->url(u"/check/text.html"_qs)));
+            QVERIFY(s.open(m_site->url(u"/echo/last"_qs)));
+            // Back on the page of the seventh step: a duplicate, not recorded again.
+            QVERIFY(s.open(m_site->url(u"/check/text.html"_qs)));
+            QCOMPARE(s.count(), 8);
+            QVERIFY(pickFromContextMenu(browser, u"good"_qs, "mAlertNotFound"));
+            QTRY_COMPARE(s.editor().store().at(6).keywords, u"confirmed"_qs);
+            QVERIFY(pickFromContextMenu(browser, u"bad"_qs, "mAlertFound"));
+            QTRY_COMPARE(s.editor().store().at(6).errors, u"backorder"_qs);
+            QVERIFY(s.editor().isVisible());
+            QCOMPARE(s.editor().selectedLine(), 6);
+            QCOMPARE(s.editor().findChild<QLineEdit*>(u"txtErrors"_qs)->text(), u"backorder"_qs);
+            // A field that would grow past its 250 characters stays as it was.
+            auto* keywords = s.editor().findChild<QLineEdit*>(u"txtKeywords"_qs);
+            userinput::click(keywords);
+            userinput::key(Qt::Key_End);
+            userinput::type(u", "_qs + QString(235, u'x'));
+            const QString full = keywords->text();
+            MessageBoxCatcher boxes;
+            QVERIFY(pickFromContextMenu(browser, u"good"_qs, "mAlertFound"));
+            QVERIFY(pickFromContextMenu(browser, u"bad"_qs, "mAlertNotFound"));
+            QTRY_COMPARE(boxes.count(), 1);
+            QVERIFY(boxes.last().text.contains(u"limit of 250"_qs));
+            QCOMPARE(s.editor().store().at(6).keywords, full);
+            QCOMPARE(s.editor().store().at(6).errors, u"backorder, confirmed"_qs);
         }
         QCOMPARE(recorded.size(), 5); // the page, its frame, the sign-in post, the notes page, its post
 
