@@ -148,6 +148,7 @@ private slots:
         QVERIFY(userinput::key(Qt::Key_Down, Qt::AltModifier));
         QTRY_VERIFY(s.main->cboAddress()->view()->isVisible());
         QVERIFY(userinput::key(Qt::Key_Return));
+        QTRY_VERIFY(!s.main->cboAddress()->view()->isVisible()); // before the next click
         QCOMPARE(s.main->cboAddress()->currentText(), QString());
         QVERIFY(!s.main->brwWebBrowser()->Busy());
 
