@@ -145,8 +145,7 @@ void Recorder::offerRecovery(QWidget* parent)
         for (const RecordedStep& s : kept->steps)
             store.add(s);
         store.setAllowDuplicates(allowed);
-        m_editor->setFieldsFrom(store.at(store.count() - 1), store.at(store.count() - 1).ping);
-        m_editor->selectLine(store.count() - 1);
+        m_editor->selectLastStep();
     }
     saveRecoveryCopy();
     // Written at once: the engine may take the process down right after a change.

@@ -417,8 +417,9 @@ void WebBrowser::Navigate(const QString& url)
         return;
     }
     // An empty or invalid address would load the blank page, past its rules.
-    if (isAddress(url))
-        d->page->load(QUrl::fromUserInput(url));
+    const QUrl target = QUrl::fromUserInput(url);
+    if (target.isValid())
+        d->page->load(target);
 }
 
 void WebBrowser::Navigate2(const QString& url, const QByteArray& postData, const QString& headers)

@@ -757,11 +757,7 @@ void frmBrowser::mOpenHar_Click()
         store.clearitems();
         for (const RecordedStep& step : read.steps())
             store.add(step);
-        // The editor shows the last step's own values before selecting it, so the
-        // commit that selecting makes keeps them.
-        const RecordedStep& last = store.at(store.count() - 1);
-        m_recorder.editor().setFieldsFrom(last, last.ping);
-        m_recorder.editor().selectLine(store.count() - 1);
+        m_recorder.editor().selectLastStep();
         Label1_Click();
     }
     messagebox::show(this, result.read ? QMessageBox::NoIcon : QMessageBox::Warning,

@@ -238,6 +238,16 @@ void frmControlPanel::selectLine(int row)
     recordedItems_Click();
 }
 
+void frmControlPanel::selectLastStep()
+{
+    const StepStore& store = m_session.store();
+    if (store.count() == 0)
+        return;
+    const RecordedStep& last = store.at(store.count() - 1);
+    setFieldsFrom(last, last.ping);
+    selectLine(store.count() - 1);
+}
+
 bool frmControlPanel::addCheckPhrase(int pos, CheckField field, const QString& phrase, QString* message)
 {
     if (pos < 0 || pos >= m_session.store().count())

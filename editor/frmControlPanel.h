@@ -85,6 +85,9 @@ public:
     // Fields that other windows fill directly (import, recording).
     QLineEdit* txtLabel() const { return m_txtLabel; }
     void setFieldsFrom(const RecordedStep& step, const QString& rawPing);
+    // Shows the last step's own values, then selects it: the commit that selecting
+    // makes keeps them (after steps were put into the store whole).
+    void selectLastStep();
     // Shows what an import left in the store: its last step's values, then the
     // selection it chose, committed.
     void applyImport(const TransactionImport& result);
