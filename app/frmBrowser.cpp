@@ -696,9 +696,7 @@ void frmBrowser::mCheck_Click()
                          QStringLiteral("You haven't recorded any steps"));
         return;
     }
-    // What the editor shows of a step counts, as it would at the next commit.
-    if (editor.selectedLine() >= 0)
-        editor.selectLine(editor.selectedLine());
+    editor.commitShownStep(); // what the editor shows of a step counts
     auto* check = new frmCheck(editor.store().steps());
     m_recorder.setCheckWindow(check);
     connect(check, &frmCheck::stepChosen, this, [this](int index) {
@@ -717,6 +715,7 @@ void frmBrowser::mCheck_Click()
 
 void frmBrowser::mExportHar_Click()
 {
+    m_recorder.editor().commitShownStep();
     const RecordingSession& session = m_recorder.session();
     if (session.store().isEmpty()) {
         messagebox::show(this, QMessageBox::NoIcon, QStringLiteral("No steps recorded"),
@@ -811,6 +810,7 @@ void frmBrowser::Command1_Click()
 
 void frmBrowser::lblUpload_Click()
 {
+    m_recorder.editor().commitShownStep();
     if (goOnDespiteOneTimeValues(QStringLiteral("Upload")))
         m_recorder.services().lblUpload_Click();
 }
@@ -824,6 +824,7 @@ bool frmBrowser::goOnDespiteOneTimeValues(const QString& title)
 
 void frmBrowser::problem_Click()
 {
+    m_recorder.editor().commitShownStep();
     m_recorder.services().openProblemReport();
 }
 
@@ -866,6 +867,7 @@ QString frmBrowser::chooseFile(const QString& title, bool save)
 
 void frmBrowser::mSave_Click()
 {
+    m_recorder.editor().commitShownStep();
     if (m_recorder.session().store().count() < 1) {
         messagebox::show(this, QMessageBox::NoIcon, QStringLiteral("No steps recorded"),
                          QStringLiteral("You haven't recorded any steps"));

@@ -238,6 +238,12 @@ void frmControlPanel::selectLine(int row)
     recordedItems_Click();
 }
 
+void frmControlPanel::commitShownStep()
+{
+    if (selectedLine() >= 0)
+        selectLine(selectedLine());
+}
+
 void frmControlPanel::selectLastStep()
 {
     const StepStore& store = m_session.store();

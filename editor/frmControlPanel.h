@@ -50,6 +50,9 @@ public:
     void recordedItems_Click();
     // Selects a line and runs the commit-and-load once (-1 selects nothing).
     void selectLine(int row);
+    // Commits what the fields show into the selected step, as the next click on
+    // the list would; with no line selected the fields belong to the next step.
+    void commitShownStep();
     int selectedLine() const;
     // Deletes the selected step (Delete key, Skip step).
     void deleteItem();

@@ -1,5 +1,6 @@
 #include "BrowserDriver.h"
 #include "BrowserTestMain.h"
+#include "Files.h"
 #include "MessageBoxCatcher.h"
 #include "ProgramFolder.h"
 #include "Recorder.h"
@@ -236,10 +237,26 @@ private slots:
         QVERIFY(s.press(Qt::Key_S, Qt::ControlModifier));
         QCOMPARE(boxes.count(), 3);
         QVERIFY(QFile::exists(defaultTransactionFile()));
+        // What was typed into the editor and not yet committed is in what Save as
+        // and Export HAR write.
+        QVERIFY(userinput::click(s.button("Label1")));
+        QTRY_VERIFY(s.editor().isVisible());
+        auto* list = s.editor().findChild<QListWidget*>(u"recordedItems"_qs);
+        QVERIFY(userinput::click(list->viewport(), list->visualItemRect(list->item(0)).center()));
+        for (const char* action : {"mSave", "mExportHar"}) {
+            QVERIFY(userinput::click(s.editor().findChild<QLineEdit*>(u"txtKeywords"_qs)));
+            QVERIFY(userinput::type(QString::fromLatin1(action)));
+            const QString file = m_data.filePath(QString::fromLatin1(action) + u".out"_qs);
+            frmBrowser::setNextFileName(file);
+            QVERIFY(s.choose(action));
+            QTRY_VERIFY(QFile::exists(file));
+            QVERIFY(readFile(file).contains(action));
+        }
+        QTRY_COMPARE(boxes.count(), 4); // "File saved successfully"
         // Opening a missing file says so (the words are the file test's), then shows the editor.
         frmBrowser::setNextFileName(m_data.filePath(u"nothing.xml"_qs));
         QVERIFY(s.choose("mOpen"));
-        QTRY_COMPARE(boxes.count(), 4);
+        QTRY_COMPARE(boxes.count(), 5);
         QCOMPARE(s.count(), 1);
         QVERIFY(s.editor().isVisible());
         // A recovery copy that cannot be written (a folder stands in its place) is
