@@ -243,7 +243,7 @@ private slots:
         for (const char* row :
              {"/links.html click #relative", "/links.html click #query", "/links.html click #cross",
               "/links.html click #script", "/redirect-302.html click #r302",
-              "/redirect-302.html click #chain", "/redirect-302.html click #cross", "/meta-refresh.html auto",
+              "/redirect-302.html click #chain", "/redirect-302.html click #cross", "/meta-refresh.html wait /echo/refreshed",
               "/frameset.html auto", "/iframe-same.html auto", "/iframe-cross.html auto",
               "/get-form.html auto", "/no-title.html auto"}) {
             const QString text = QString::fromLatin1(row);
@@ -276,6 +276,10 @@ private slots:
             QVERIFY(pressEnter(browser, what));
         else if (how == u"js")
             runJs(browser, what);
+        else if (how == u"wait") // the page moves on by itself
+            QTRY_VERIFY_WITH_TIMEOUT(
+                std::ranges::any_of(m_site->navigations(), [&](const auto& r) { return r.target == what.toUtf8(); }),
+                15000);
         const auto postCount = [&] {
             const QList<LoggedRequest> loads = m_site->navigations();
             return std::count_if(loads.cbegin(), loads.cend(),

@@ -212,36 +212,23 @@
             });
     } catch (e) { /* no navigation API */ }
 
-    function refreshTarget(meta) {
-        const content = meta.getAttribute('content') || '';
-        const m = /^\s*[\d.]*\s*[;,]?\s*(?:url\s*=\s*)?(['"]?)(.*?)\1\s*$/i.exec(content);
-        return m && m[2] ? m[2] : document.URL;
-    }
-
-    function watch(node) {
-        if (!(node instanceof Element))
-            return;
-        const check = function (el) {
-            if (el.localName === 'meta' && (el.getAttribute('http-equiv') || '').toLowerCase() === 'refresh')
-                announce(refreshTarget(el));
-            else if ((el.localName === 'iframe' || el.localName === 'frame') && el.getAttribute('src'))
-                announce(el.getAttribute('src'));
-        };
-        check(node);
-        // The parser adds elements before their children: most have none yet.
-        if (node.firstElementChild)
-            node.querySelectorAll('meta, iframe, frame').forEach(check);
-    }
+    // A frame's address changed by script while the frame loads or is blank
+    // reaches the engine as a redirect: announced, it counts as the page's own.
+    // (Meta refreshes and the page's other navigations raise the navigation
+    // API's event above.) Only attribute changes are watched: the parser's
+    // insertions make no records, which keeps page loads cheap.
     const observer = new MutationObserver(function (records) {
         for (const r of records) {
-            if (r.type === 'attributes')
-                watch(r.target);
-            else
-                r.addedNodes.forEach(watch);
+            const el = r.target;
+            if ((el.localName === 'iframe' || el.localName === 'frame') && el.getAttribute('src'))
+                announce(el.getAttribute('src'));
         }
     });
-    observer.observe(document, { subtree: true, childList: true, attributes: true, attributeFilter: ['src', 'content'] });
+    observer.observe(document, { subtree: true, attributes: true, attributeFilter: ['src'] });
 
     send({ k: 'doc', url: document.URL });
-    window.addEventListener('load', function () { send({ k: 'load', url: document.URL }); });
+    // A frame's load ends its part of the window's loading; the top document's
+    // load the engine reports itself.
+    if (!isTop)
+        window.addEventListener('load', function () { send({ k: 'load', url: document.URL }); });
 })();
