@@ -58,7 +58,8 @@ Recorder::~Recorder()
     m_services.reset();
     for (const QPointer<frmBrowser>& w : std::as_const(m_windows))
         delete w.data();
-    // A normal end: nothing to recover next time.
+    // A normal end: nothing to recover next time (after the last write).
+    m_recoveryWriter.reset();
     if (m_recoveryLock)
         QFile::remove(recoveryFile());
 }
@@ -147,20 +148,21 @@ void Recorder::offerRecovery(QWidget* parent)
         store.setAllowDuplicates(allowed);
         m_editor->selectLastStep();
     }
+    m_recoveryWriter = std::make_unique<RecoveryWriter>(recoveryFile());
+    connect(m_recoveryWriter.get(), &RecoveryWriter::written, this, &Recorder::recoveryWritten);
     saveRecoveryCopy();
-    // Written at once: the engine may take the process down right after a change.
+    // Handed over at once: the engine may take the process down right after a change.
     connect(&m_session.store(), &StepStore::changed, this, &Recorder::saveRecoveryCopy);
 }
 
 void Recorder::saveRecoveryCopy()
 {
-    const QList<RecordedStep>& steps = m_session.store().steps();
-    if (steps.isEmpty()) {
-        QFile::remove(recoveryFile());
-        return;
-    }
-    QString error;
-    if (saveRecovery(recoveryFile(), steps, &error)) {
+    m_recoveryWriter->keep(m_session.store().steps());
+}
+
+void Recorder::recoveryWritten(bool ok, const QString& error)
+{
+    if (ok) {
         m_recoveryFailing = false;
         return;
     }
@@ -168,7 +170,7 @@ void Recorder::saveRecoveryCopy()
     if (m_recoveryFailing)
         return;
     m_recoveryFailing = true;
-    // Not modal: it may come from inside a page load.
+    // Not modal: it may come during a page load.
     messagebox::notify(mainWindow(), QMessageBox::Warning, QStringLiteral("TallyroNet Transaction Recorder"),
                        error + QStringLiteral(" Recording goes on, but if the program ended abnormally "
                                               "now, the steps recorded from here on could not be "

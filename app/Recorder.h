@@ -2,6 +2,7 @@
 
 #include "ClickActivation.h"
 #include "RecordingSession.h"
+#include "RecoveryWriter.h"
 
 #include <QList>
 #include <QLockFile>
@@ -55,12 +56,14 @@ public:
 private:
     void offerRecovery(QWidget* parent);
     void saveRecoveryCopy();
+    void recoveryWritten(bool ok, const QString& error);
 
     QWebEngineProfile* m_profile;
     ClickActivation m_clickActivation;
     bool m_recoveryFailing = false; // the user was told the copy cannot be written
     // Held while this run keeps the recovery copy; another running instance leaves it alone.
     std::unique_ptr<QLockFile> m_recoveryLock;
+    std::unique_ptr<RecoveryWriter> m_recoveryWriter;
     RecordingSession m_session;
     std::unique_ptr<frmControlPanel> m_editor;
     std::unique_ptr<ServiceWindows> m_services;

@@ -53,6 +53,11 @@ int main(int argc, char* argv[])
             auto* list = editor.findChild<QListWidget*>(u"recordedItems"_qs);
             userinput::click(list->viewport(), list->visualItemRect(list->item(list->count() - 1)).center());
         }
+        // The copy follows within moments; the kill comes once it holds everything.
+        if (!QTest::qWaitFor(
+                [&] { return loadRecovery(recoveryFile()).value_or(RecoveryRead{}).steps == store.steps(); },
+                10000))
+            return 3;
         std::printf("RECORDED %d\n", int(store.count()));
         std::fflush(stdout);
         return QApplication::exec(); // until killed

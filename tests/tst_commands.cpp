@@ -281,7 +281,7 @@ private slots:
             notice->close();
         QVERIFY(QDir().rmdir(recoveryFile()));
         QVERIFY(s.open(s.site.url(u"/echo/room"_qs)));
-        QCOMPARE(loadRecovery(recoveryFile())->steps.size(), 4);
+        QTRY_COMPARE(loadRecovery(recoveryFile()).value_or(RecoveryRead{}).steps.size(), 4);
         QVERIFY(block());
         QVERIFY(s.open(s.site.url(u"/echo/full3"_qs)));
         QTRY_COMPARE(notices().size(), 1);

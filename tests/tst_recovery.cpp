@@ -1,6 +1,7 @@
 #include "CodePage.h"
 #include "Files.h"
 #include "RecoveryFile.h"
+#include "RecoveryWriter.h"
 #include "Steps.h"
 #include "TestSite.h"
 
@@ -99,6 +100,30 @@ private slots:
         QCOMPARE(QFile::permissions(folder + u'/' + aside.first()) &
                      ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser),
                  QFileDevice::Permissions());
+    }
+
+    // Handed over one after another, the newest steps are the copy once the
+    // writer is done; no steps remove it; a copy that cannot be written says why.
+    void writerKeepsTheNewest()
+    {
+        const QString path = m_data.filePath(u"writer.dat"_qs);
+        RecoveryWriter writer(path);
+        QSignalSpy written(&writer, &RecoveryWriter::written);
+        for (int n = 1; n <= 20; ++n)
+            writer.keep(distinctSteps(n));
+        writer.finish();
+        QCOMPARE(loadRecovery(path)->steps, distinctSteps(20));
+        writer.keep({});
+        writer.finish();
+        QVERIFY(!QFile::exists(path));
+        QVERIFY(written.size() >= 1 && written.last().at(0).toBool());
+
+        RecoveryWriter blocked(m_data.filePath(u"no/such/folder/r.dat"_qs));
+        QSignalSpy failed(&blocked, &RecoveryWriter::written);
+        blocked.keep(distinctSteps(1));
+        QTRY_COMPARE(failed.size(), 1);
+        QVERIFY(!failed.first().at(0).toBool());
+        QVERIFY(failed.first().at(1).toString().contains(u"r.dat"_qs));
     }
 
     void killedRunComesBack()

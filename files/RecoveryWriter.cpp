@@ -1,0 +1,60 @@
+#include "RecoveryWriter.h"
+
+#include "RecoveryFile.h"
+
+#include <QFile>
+
+RecoveryWriter::RecoveryWriter(const QString& path, QObject* parent) : QObject(parent), m_path(path)
+{
+    m_thread.reset(QThread::create([this] { run(); }));
+    m_thread->start();
+}
+
+RecoveryWriter::~RecoveryWriter()
+{
+    {
+        QMutexLocker lock(&m_mutex);
+        m_stop = true;
+        m_wake.wakeAll();
+    }
+    m_thread->wait();
+}
+
+void RecoveryWriter::keep(const QList<RecordedStep>& steps)
+{
+    QMutexLocker lock(&m_mutex);
+    m_pending = steps; // shares the strings: no copy of the steps' text
+    m_wake.wakeAll();
+}
+
+void RecoveryWriter::finish()
+{
+    QMutexLocker lock(&m_mutex);
+    while (m_pending || m_busy)
+        m_idle.wait(&m_mutex);
+}
+
+void RecoveryWriter::run()
+{
+    QMutexLocker lock(&m_mutex);
+    for (;;) {
+        while (!m_pending && !m_stop)
+            m_wake.wait(&m_mutex);
+        if (!m_pending)
+            return; // stopped, everything written
+        const QList<RecordedStep> steps = std::move(*m_pending);
+        m_pending.reset();
+        m_busy = true;
+        lock.unlock();
+        if (steps.isEmpty()) {
+            QFile::remove(m_path);
+        } else {
+            QString error;
+            const bool ok = saveRecovery(m_path, steps, &error);
+            emit written(ok, error);
+        }
+        lock.relock();
+        m_busy = false;
+        m_idle.wakeAll();
+    }
+}
