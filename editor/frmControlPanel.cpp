@@ -1,5 +1,7 @@
 #include "frmControlPanel.h"
 
+#include "RepaintThrottle.h"
+
 #include "EditorPlacement.h"
 #include "MessageBox.h"
 #include "OneTime.h"
@@ -55,6 +57,9 @@ frmControlPanel::frmControlPanel(RecordingSession& session, QWidget* parent)
     setObjectName(QStringLiteral("frmControlPanel"));
     setWindowTitle(QStringLiteral("Control Panel"));
     buildControls();
+    // Recording changes the list and the fields at every page: the window
+    // repaints at most every 100 ms meanwhile.
+    m_repaints = new RepaintThrottle({this}, 100, this);
 
     connect(&m_session.store(), &StepStore::stepAdded, this, &frmControlPanel::onStepAdded);
     connect(&m_session.store(), &StepStore::stepRemoved, this, &frmControlPanel::onStepRemoved);
@@ -229,6 +234,7 @@ void frmControlPanel::recordedItems_Click()
 
 void frmControlPanel::selectLine(int row)
 {
+    m_repaints->aboutToChange();
     m_listSync = true;
     if (row < 0)
         m_recordedItems->setCurrentRow(-1);
@@ -333,6 +339,7 @@ void frmControlPanel::applyImport(const TransactionImport& result)
 
 void frmControlPanel::setFieldsFrom(const RecordedStep& step, const QString& rawPing)
 {
+    m_repaints->aboutToChange();
     setLimitedText(m_txtLabel, 50, step.label);
     setLimitedText(m_txtHTTPUser, 50, step.httpuser);
     setLimitedText(m_txtHTTPpass, 50, step.httppass);
@@ -366,6 +373,7 @@ void frmControlPanel::deleteItem()
 
 void frmControlPanel::onStepAdded(int pos)
 {
+    m_repaints->aboutToChange();
     m_listSync = true;
     m_recordedItems->insertItem(pos, m_session.store().at(pos).url);
     m_listSync = false;

@@ -12,6 +12,7 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class RepaintThrottle;
 class QPlainTextEdit;
 class QPushButton;
 class RecorderCommands;
@@ -126,6 +127,7 @@ private:
     RecordingSession& m_session;
     RecorderCommands* m_commands = nullptr;
     bool m_listSync = false; // list maintenance, not a user selection
+    RepaintThrottle* m_repaints = nullptr;
     bool m_programEnding = false;
     int m_rowAtPress = -1; // the list's row when the mouse went down on it
 
