@@ -1,11 +1,10 @@
 #include "frmControlPanel.h"
 
-#include "RepaintThrottle.h"
-
 #include "EditorPlacement.h"
 #include "MessageBox.h"
 #include "OneTime.h"
 #include "RecorderCommands.h"
+#include "RepaintThrottle.h"
 #include "StepCheck.h"
 #include "Twips.h"
 
@@ -234,7 +233,6 @@ void frmControlPanel::recordedItems_Click()
 
 void frmControlPanel::selectLine(int row)
 {
-    m_repaints->aboutToChange();
     m_listSync = true;
     if (row < 0)
         m_recordedItems->setCurrentRow(-1);

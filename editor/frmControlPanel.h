@@ -12,10 +12,10 @@ class QFrame;
 class QLabel;
 class QLineEdit;
 class QListWidget;
-class RepaintThrottle;
 class QPlainTextEdit;
 class QPushButton;
 class RecorderCommands;
+class RepaintThrottle;
 
 // The step editor ("Control Panel"): lists the recorded steps by address and shows
 // one step's monitoring settings. Edits reach a step only at a commit: every

@@ -27,13 +27,6 @@ void RecoveryWriter::keep(const QList<RecordedStep>& steps)
     m_wake.wakeAll();
 }
 
-void RecoveryWriter::finish()
-{
-    QMutexLocker lock(&m_mutex);
-    while (m_pending || m_busy)
-        m_idle.wait(&m_mutex);
-}
-
 void RecoveryWriter::run()
 {
     QMutexLocker lock(&m_mutex);
@@ -44,7 +37,6 @@ void RecoveryWriter::run()
             return; // stopped, everything written
         const QList<RecordedStep> steps = std::move(*m_pending);
         m_pending.reset();
-        m_busy = true;
         lock.unlock();
         if (steps.isEmpty()) {
             QFile::remove(m_path);
@@ -54,7 +46,5 @@ void RecoveryWriter::run()
             emit written(ok, error);
         }
         lock.relock();
-        m_busy = false;
-        m_idle.wakeAll();
     }
 }

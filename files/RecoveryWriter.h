@@ -27,8 +27,6 @@ public:
 
     // The steps to keep; none removes the copy.
     void keep(const QList<RecordedStep>& steps);
-    // Waits until everything handed over is written.
-    void finish();
 
 signals:
     // After each write, from the writer's thread: whether it succeeded, and why not.
@@ -40,9 +38,7 @@ private:
     const QString m_path;
     QMutex m_mutex;
     QWaitCondition m_wake;
-    QWaitCondition m_idle;
     std::optional<QList<RecordedStep>> m_pending;
-    bool m_busy = false;
     bool m_stop = false;
     std::unique_ptr<QThread> m_thread;
 };
