@@ -4,7 +4,6 @@
 #include "MessageBox.h"
 #include "OneTime.h"
 #include "RecorderCommands.h"
-#include "RepaintThrottle.h"
 #include "StepCheck.h"
 #include "Twips.h"
 
@@ -56,9 +55,6 @@ frmControlPanel::frmControlPanel(RecordingSession& session, QWidget* parent)
     setObjectName(QStringLiteral("frmControlPanel"));
     setWindowTitle(QStringLiteral("Control Panel"));
     buildControls();
-    // Recording changes the list and the fields at every page: the window
-    // repaints at most every 100 ms meanwhile.
-    m_repaints = new RepaintThrottle({this}, 100, this);
 
     connect(&m_session.store(), &StepStore::stepAdded, this, &frmControlPanel::onStepAdded);
     connect(&m_session.store(), &StepStore::stepRemoved, this, &frmControlPanel::onStepRemoved);
@@ -337,7 +333,6 @@ void frmControlPanel::applyImport(const TransactionImport& result)
 
 void frmControlPanel::setFieldsFrom(const RecordedStep& step, const QString& rawPing)
 {
-    m_repaints->aboutToChange();
     setLimitedText(m_txtLabel, 50, step.label);
     setLimitedText(m_txtHTTPUser, 50, step.httpuser);
     setLimitedText(m_txtHTTPpass, 50, step.httppass);
@@ -371,7 +366,6 @@ void frmControlPanel::deleteItem()
 
 void frmControlPanel::onStepAdded(int pos)
 {
-    m_repaints->aboutToChange();
     m_listSync = true;
     m_recordedItems->insertItem(pos, m_session.store().at(pos).url);
     m_listSync = false;

@@ -15,7 +15,6 @@ class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 class RecorderCommands;
-class RepaintThrottle;
 
 // The step editor ("Control Panel"): lists the recorded steps by address and shows
 // one step's monitoring settings. Edits reach a step only at a commit: every
@@ -127,7 +126,6 @@ private:
     RecordingSession& m_session;
     RecorderCommands* m_commands = nullptr;
     bool m_listSync = false; // list maintenance, not a user selection
-    RepaintThrottle* m_repaints = nullptr;
     bool m_programEnding = false;
     int m_rowAtPress = -1; // the list's row when the mouse went down on it
 

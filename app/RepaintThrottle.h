@@ -11,8 +11,7 @@
 // at once (whoever reads a text gets the new one); the screen follows within the
 // interval, the last change always shown. A browser window's status line and
 // address box change several times per page load, and with a page in the same
-// window every repaint composes the whole window again; the step editor changes
-// with every recorded page.
+// window every repaint composes the whole window again.
 class RepaintThrottle : public QObject
 {
 public:
