@@ -1,10 +1,16 @@
 #include "RepaintThrottle.h"
 
+#include <QEvent>
+
 RepaintThrottle::RepaintThrottle(QList<QWidget*> widgets, int intervalMs, QObject* parent)
     : QObject(parent), m_interval(intervalMs)
 {
-    for (QWidget* w : widgets)
+    for (QWidget* w : widgets) {
         m_widgets.append(w);
+        w->installEventFilter(this);
+        for (QWidget* child : w->findChildren<QWidget*>())
+            child->installEventFilter(this);
+    }
     m_release.setSingleShot(true);
     connect(&m_release, &QTimer::timeout, this, &RepaintThrottle::release);
 }
@@ -24,6 +30,24 @@ void RepaintThrottle::aboutToChange()
             w->setUpdatesEnabled(false);
     }
     m_release.start(int(qMax<qint64>(0, m_interval - m_lastRepaint.elapsed())));
+}
+
+bool RepaintThrottle::eventFilter(QObject*, QEvent* event)
+{
+    if (m_held) {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::InputMethod:
+        case QEvent::MouseButtonPress:
+        case QEvent::Wheel:
+            m_release.stop();
+            release();
+            break;
+        default:
+            break;
+        }
+    }
+    return false;
 }
 
 void RepaintThrottle::release()

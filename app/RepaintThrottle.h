@@ -11,7 +11,8 @@
 // at once (whoever reads a text gets the new one); the screen follows within the
 // interval, the last change always shown. A browser window's status line and
 // address box change several times per page load, and with a page in the same
-// window every repaint composes the whole window again.
+// window every repaint composes the whole window again. A key or a click on one
+// of the widgets shows them at once: typing is never held back.
 class RepaintThrottle : public QObject
 {
 public:
@@ -19,6 +20,9 @@ public:
 
     // Call before changing what the widgets show.
     void aboutToChange();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void release();

@@ -198,7 +198,7 @@ void frmBrowser::buildControls()
     m_StatusContainer->setObjectName(QStringLiteral("StatusContainer"));
     m_StatusBar = new QLabel(m_StatusContainer);
     m_StatusBar->setObjectName(QStringLiteral("StatusBar"));
-    m_repaints = new RepaintThrottle({m_StatusContainer, m_cboAddress}, 100, this);
+    m_repaints = new RepaintThrottle({m_StatusContainer, m_cboAddress}, 250, this);
 
     // The load poll runs as fast as a desktop window timer usually fires (every
     // 10 ms). At 1 ms it would wake the program thread a thousand times a second

@@ -6,6 +6,7 @@
 #include "Recorder.h"
 #include "RecorderSession.h"
 #include "RecoveryFile.h"
+#include "RepaintThrottle.h"
 #include "TransactionFile.h"
 
 #include <QtWidgets>
@@ -98,6 +99,29 @@ private slots:
             popup->close();
             QTRY_COMPARE(s.popups().size(), 0);
         }
+    }
+
+    // The status line and the address box may hold their repaints a while
+    // during a page load; a click or a key there shows them at once.
+    void heldRepaintsGiveWayToInput()
+    {
+        QWidget window;
+        auto* edit = new QLineEdit(&window);
+        RepaintThrottle repaints({edit}, 60000);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        for (const QString& text : {u"first"_qs, u"held"_qs}) { // the second change is held
+            repaints.aboutToChange();
+            edit->setText(text);
+        }
+        QVERIFY(!edit->updatesEnabled());
+        QVERIFY(userinput::click(edit));
+        QVERIFY(edit->updatesEnabled());
+        repaints.aboutToChange();
+        QVERIFY(!edit->updatesEnabled());
+        QVERIFY(userinput::type(u"x"_qs));
+        QVERIFY(edit->updatesEnabled());
+        QCOMPARE(edit->text(), u"heldx"_qs);
     }
 
     // Skip removes the last step, whichever step the editor shows, and does nothing
