@@ -13,10 +13,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEventLoop>
+#include <QLabel>
 #include <QMetaEnum>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <QWebChannel>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -149,6 +151,8 @@ public:
         WebChannel = 2,         // a channel in the script world the recorder uses, one object
         EmptyScript = 4,        // an empty script in that world, in every frame, at document creation
         EmptyMainScript = 8,    // the same in the page's own world
+        StatusLine = 16,        // a status line under the page, in the same window, telling a load
+                                // when it starts and when it ends (as the recorder's does)
         // What any capture of this kind needs before it does anything: a script in
         // every document, a channel to the program, a look at every request.
         CaptureFloor = RequestInterceptor | WebChannel | EmptyScript
@@ -179,11 +183,37 @@ public:
         }
         m_view->setPage(page);
         m_view->resize(size);
-        m_view->show();
-        connect(m_view.get(), &QWebEngineView::loadFinished, this,
-                [this] { completed(m_view->url().toString(QUrl::FullyEncoded)); });
+        QLabel* status = nullptr;
+        if (extra & StatusLine) {
+            m_window = std::make_unique<QWidget>();
+            auto* layout = new QVBoxLayout(m_window.get());
+            layout->setContentsMargins(0, 0, 0, 0);
+            layout->setSpacing(0);
+            m_view->setParent(m_window.get());
+            layout->addWidget(m_view.get());
+            status = new QLabel(QStringLiteral("Done"), m_window.get());
+            layout->addWidget(status);
+            m_window->resize(size.width(), size.height() + status->sizeHint().height());
+            m_window->show();
+            connect(m_view.get(), &QWebEngineView::loadStarted, status,
+                    [status] { status->setText(QStringLiteral("Opening page...")); });
+        } else {
+            m_view->show();
+        }
+        connect(m_view.get(), &QWebEngineView::loadFinished, this, [this, status] {
+            if (status)
+                status->setText(QStringLiteral("Done"));
+            completed(m_view->url().toString(QUrl::FullyEncoded));
+        });
     }
-    ~PlainSubject() override { m_view.reset(); } // the page goes before its profile
+    ~PlainSubject() override
+    {
+        // The page goes before its profile; a view in a window goes with it.
+        if (m_window)
+            m_view.release();
+        m_view.reset();
+        m_window.reset();
+    }
     QString name() const override { return m_name; }
     QWebEnginePage* page() const override { return m_view->page(); }
 
@@ -200,6 +230,7 @@ private:
 
     QString m_name;
     QWebEngineProfile* m_ownProfile = nullptr;
+    std::unique_ptr<QWidget> m_window; // holds the view when it has a status line
     std::unique_ptr<QWebEngineView> m_view;
 };
 
@@ -414,6 +445,11 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
                                  nullptr, size, PlainSubject::EmptyMainScript);
     PlainSubject floor(QStringLiteral("plain view + empty script, web channel and idle interceptor together"),
                        nullptr, size, PlainSubject::CaptureFloor);
+    PlainSubject statusLine(QStringLiteral("plain view + a status line told when a load starts and ends"),
+                            nullptr, size, PlainSubject::StatusLine);
+    PlainSubject floorStatus(QStringLiteral("plain view + empty script, web channel, idle interceptor and "
+                                            "a status line"),
+                             nullptr, size, PlainSubject::CaptureFloor | PlainSubject::StatusLine);
     BrowserSubject browser(size);
     FastTimerStopper stopper;
 
@@ -467,10 +503,12 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
             {{&scripted, false, false, {}},        {&emptyScript, false, false, {}},
              {&emptyMainScript, false, false, {}}, {&intercepted, false, false, {}},
              {&channelled, false, false, {}},      {&floor, false, false, {}},
+             {&statusLine, false, false, {}},      {&floorStatus, false, false, {}},
              {&browser, false, false, {}},         {&recorder, false, false, {}},
              {&recorder, true, false, {}},         {&recorder, true, true, {}}});
     measure(QStringLiteral("overhead by part, realistic pages"), realisticPages(site),
             {{&emptyScript, false, false, {}}, {&floor, false, false, {}},
+             {&statusLine, false, false, {}}, {&floorStatus, false, false, {}},
              {&scripted, false, false, {}}, {&recorder, true, false, {}}});
     recorder.main->chkSave()->setChecked(true);
     recorder.suffix.clear();
