@@ -101,27 +101,21 @@ private slots:
         }
     }
 
-    // The status line and the address box may hold their repaints a while
-    // during a page load; a click or a key there shows them at once.
+    // Repaints held while a page loads give way to a click or a key at once.
     void heldRepaintsGiveWayToInput()
     {
-        QWidget window;
-        auto* edit = new QLineEdit(&window);
-        RepaintThrottle repaints({edit}, 60000);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        for (const QString& text : {u"first"_qs, u"held"_qs}) { // the second change is held
+        QLineEdit edit;
+        RepaintThrottle repaints({&edit}, 60000);
+        edit.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&edit));
+        repaints.aboutToChange(); // shown at once; a change within the interval after it is held
+        for (const bool click : {true, false}) {
             repaints.aboutToChange();
-            edit->setText(text);
+            QVERIFY(!edit.updatesEnabled());
+            QVERIFY(click ? userinput::click(&edit) : userinput::type(u"x"_qs));
+            QVERIFY(edit.updatesEnabled());
         }
-        QVERIFY(!edit->updatesEnabled());
-        QVERIFY(userinput::click(edit));
-        QVERIFY(edit->updatesEnabled());
-        repaints.aboutToChange();
-        QVERIFY(!edit->updatesEnabled());
-        QVERIFY(userinput::type(u"x"_qs));
-        QVERIFY(edit->updatesEnabled());
-        QCOMPARE(edit->text(), u"heldx"_qs);
+        QCOMPARE(edit.text(), u"x"_qs);
     }
 
     // Skip removes the last step, whichever step the editor shows, and does nothing
@@ -156,14 +150,12 @@ private slots:
         Session s(*m_site);
         QAction* entry = s.main->findChild<QAction*>(u"mAllowDuplicates"_qs);
         // The menu entry and the editor's switch, which the store follows.
-        const auto switches = [&] {
-            return QList<bool>{entry->isChecked(), s.editor().cAllowDuplicates()->isChecked()};
-        };
+        QCheckBox* box = s.editor().cAllowDuplicates();
+        const auto switches = [&] { return QList<bool>{entry->isChecked(), box->isChecked()}; };
         QVERIFY(s.choose("mAllowDuplicates"));
         QCOMPARE(switches(), QList<bool>({true, true}));
-        QVERIFY(s.open(s.site.url(u"/echo/same"_qs)));
-        QVERIFY(s.open(s.site.url(u"/echo/other"_qs)));
-        QVERIFY(s.open(s.site.url(u"/echo/same"_qs)));
+        for (const QString& path : {u"/echo/same"_qs, u"/echo/other"_qs, u"/echo/same"_qs})
+            QVERIFY(s.open(s.site.url(path)));
         QTRY_COMPARE(s.count(), 3);
         MessageBoxCatcher boxes;
         QVERIFY(s.choose("mAllowDuplicates"));
@@ -247,8 +239,7 @@ private slots:
         QTRY_COMPARE(boxes.count(), 2);
         QCOMPARE(boxes.last().text, u"You haven't recorded any steps"_qs);
         QVERIFY(s.record(1));
-        // Cancelled: nothing written, nothing said.
-        frmBrowser::setNextFileName(u"*.xml"_qs);
+        frmBrowser::setNextFileName(u"*.xml"_qs); // cancelled: nothing written, nothing said
         QVERIFY(s.press(Qt::Key_S, Qt::ControlModifier));
         QCOMPARE(boxes.count(), 2);
         // A folder that does not exist: the reason is told and nothing claims success.
@@ -256,13 +247,11 @@ private slots:
         QVERIFY(s.press(Qt::Key_S, Qt::ControlModifier));
         QTRY_COMPARE(boxes.count(), 3);
         QVERIFY(boxes.last().text.contains(QLatin1String("x.xml")));
-        // The default file is written silently.
-        frmBrowser::setNextFileName(defaultTransactionFile());
+        frmBrowser::setNextFileName(defaultTransactionFile()); // written silently
         QVERIFY(s.press(Qt::Key_S, Qt::ControlModifier));
         QCOMPARE(boxes.count(), 3);
         QVERIFY(QFile::exists(defaultTransactionFile()));
-        // What was typed into the editor and not yet committed is in what Save as
-        // and Export HAR write.
+        // Typed into the editor, not yet committed: in what Save as and Export HAR write.
         QVERIFY(userinput::click(s.button("Label1")));
         QTRY_VERIFY(s.editor().isVisible());
         auto* list = s.editor().findChild<QListWidget*>(u"recordedItems"_qs);
@@ -283,9 +272,8 @@ private slots:
         QTRY_COMPARE(boxes.count(), 5);
         QCOMPARE(s.count(), 1);
         QVERIFY(s.editor().isVisible());
-        // A recovery copy that cannot be written (a folder stands in its place) is
-        // told once, not at every recorded step; once a write succeeds again, the
-        // next failure is told.
+        // A recovery copy that cannot be written (a folder in its place) is told once,
+        // not at every recorded step; once a write succeeds again, the next failure is.
         const auto notices = [] {
             QWidgetList shown = QApplication::topLevelWidgets();
             shown.removeIf(

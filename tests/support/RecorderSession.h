@@ -33,14 +33,18 @@ struct RecorderSession
     int count() { return editor().store().count(); }
     QPushButton* button(const char* name) { return main->findChild<QPushButton*>(QString::fromLatin1(name)); }
 
-    // Clicks into the address box, replaces its text by typing, presses Enter.
+    // Clicks into the address box, replaces its text by typing, presses Enter; again
+    // when the keys went nowhere (no window had the keyboard as windows came and went).
     bool type(const QString& address, Qt::Key enter = Qt::Key_Return)
     {
-        if (!userinput::click(main->cboAddress()->lineEdit()))
-            return false;
-        userinput::key(Qt::Key_A, Qt::ControlModifier);
-        return userinput::type(address) &&
-               userinput::key(enter, enter == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        const auto modifier = enter == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            userinput::click(main->cboAddress()->lineEdit());
+            userinput::key(Qt::Key_A, Qt::ControlModifier);
+            if (userinput::type(address) && userinput::key(enter, modifier))
+                return true;
+        }
+        return false;
     }
     // Gives the main window the keyboard and presses a key there.
     bool press(Qt::Key k, Qt::KeyboardModifiers modifiers = {})
