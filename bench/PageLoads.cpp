@@ -177,7 +177,7 @@ public:
             script.setSourceCode(QStringLiteral("(function () {})();"));
             script.setInjectionPoint(QWebEngineScript::DocumentCreation);
             script.setWorldId((extra & EmptyScript) ? QWebEngineScript::ApplicationWorld
-                                                   : QWebEngineScript::MainWorld);
+                                                    : QWebEngineScript::MainWorld);
             script.setRunsOnSubFrames(true);
             page->scripts().insert(script);
         }
@@ -447,6 +447,13 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
                        nullptr, size, PlainSubject::CaptureFloor);
     PlainSubject statusLine(QStringLiteral("plain view + a status line told when a load starts and ends"),
                             nullptr, size, PlainSubject::StatusLine);
+    // The same floor for a capture in the page's own world, reporting by console
+    // messages: no separate world, no channel.
+    PlainSubject mainFloorStatus(QStringLiteral("plain view + empty script in the page's own world, idle "
+                                                "interceptor and a status line"),
+                                 nullptr, size,
+                                 PlainSubject::EmptyMainScript | PlainSubject::RequestInterceptor |
+                                     PlainSubject::StatusLine);
     PlainSubject floorStatus(QStringLiteral("plain view + empty script, web channel, idle interceptor and "
                                             "a status line"),
                              nullptr, size, PlainSubject::CaptureFloor | PlainSubject::StatusLine);
@@ -500,16 +507,27 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
         ProfilingApplication::loads.clear();
     };
     measure(QStringLiteral("overhead by part"), overheadPages(site),
-            {{&scripted, false, false, {}},        {&emptyScript, false, false, {}},
-             {&emptyMainScript, false, false, {}}, {&intercepted, false, false, {}},
-             {&channelled, false, false, {}},      {&floor, false, false, {}},
-             {&statusLine, false, false, {}},      {&floorStatus, false, false, {}},
-             {&browser, false, false, {}},         {&recorder, false, false, {}},
-             {&recorder, true, false, {}},         {&recorder, true, true, {}}});
+            {{&scripted, false, false, {}},
+             {&emptyScript, false, false, {}},
+             {&emptyMainScript, false, false, {}},
+             {&intercepted, false, false, {}},
+             {&channelled, false, false, {}},
+             {&floor, false, false, {}},
+             {&statusLine, false, false, {}},
+             {&floorStatus, false, false, {}},
+             {&mainFloorStatus, false, false, {}},
+             {&browser, false, false, {}},
+             {&recorder, false, false, {}},
+             {&recorder, true, false, {}},
+             {&recorder, true, true, {}}});
     measure(QStringLiteral("overhead by part, realistic pages"), realisticPages(site),
-            {{&emptyScript, false, false, {}}, {&floor, false, false, {}},
-             {&statusLine, false, false, {}}, {&floorStatus, false, false, {}},
-             {&scripted, false, false, {}}, {&recorder, true, false, {}}});
+            {{&emptyScript, false, false, {}},
+             {&floor, false, false, {}},
+             {&statusLine, false, false, {}},
+             {&floorStatus, false, false, {}},
+             {&mainFloorStatus, false, false, {}},
+             {&scripted, false, false, {}},
+             {&recorder, true, false, {}}});
     recorder.main->chkSave()->setChecked(true);
     recorder.suffix.clear();
 }
