@@ -40,7 +40,6 @@ bool RepaintThrottle::eventFilter(QObject*, QEvent* event)
         case QEvent::InputMethod:
         case QEvent::MouseButtonPress:
         case QEvent::Wheel:
-            m_release.stop();
             release();
             break;
         default:
@@ -52,6 +51,7 @@ bool RepaintThrottle::eventFilter(QObject*, QEvent* event)
 
 void RepaintThrottle::release()
 {
+    m_release.stop();
     m_held = false;
     m_lastRepaint.start();
     // Enabling updates again repaints each widget once, with what it shows now.

@@ -463,9 +463,9 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
     struct Variant
     {
         Subject* subject;
-        bool recording;
-        bool stopPoll;
-        Comparison result;
+        bool recording = false;
+        bool stopPoll = false;
+        Comparison result = {};
     };
     const auto clearSteps = [&recorder] { recorder.recorder->editor().clearitems(); };
     const auto label = [&recorder](const Variant& v) {
@@ -507,27 +507,27 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
         ProfilingApplication::loads.clear();
     };
     measure(QStringLiteral("overhead by part"), overheadPages(site),
-            {{&scripted, false, false, {}},
-             {&emptyScript, false, false, {}},
-             {&emptyMainScript, false, false, {}},
-             {&intercepted, false, false, {}},
-             {&channelled, false, false, {}},
-             {&floor, false, false, {}},
-             {&statusLine, false, false, {}},
-             {&floorStatus, false, false, {}},
-             {&mainFloorStatus, false, false, {}},
-             {&browser, false, false, {}},
-             {&recorder, false, false, {}},
-             {&recorder, true, false, {}},
-             {&recorder, true, true, {}}});
+            {{&scripted},
+             {&emptyScript},
+             {&emptyMainScript},
+             {&intercepted},
+             {&channelled},
+             {&floor},
+             {&statusLine},
+             {&floorStatus},
+             {&mainFloorStatus},
+             {&browser},
+             {&recorder},
+             {&recorder, true},
+             {&recorder, true, true}});
     measure(QStringLiteral("overhead by part, realistic pages"), realisticPages(site),
-            {{&emptyScript, false, false, {}},
-             {&floor, false, false, {}},
-             {&statusLine, false, false, {}},
-             {&floorStatus, false, false, {}},
-             {&mainFloorStatus, false, false, {}},
-             {&scripted, false, false, {}},
-             {&recorder, true, false, {}}});
+            {{&emptyScript},
+             {&floor},
+             {&statusLine},
+             {&floorStatus},
+             {&mainFloorStatus},
+             {&scripted},
+             {&recorder, true}});
     recorder.main->chkSave()->setChecked(true);
     recorder.suffix.clear();
 }
