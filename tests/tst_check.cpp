@@ -31,10 +31,9 @@ QString statusText(frmCheck* check)
 QList<QWidget*> visibleWindows()
 {
     QList<QWidget*> list;
-    for (QWidget* w : QApplication::topLevelWidgets()) {
+    for (QWidget* w : QApplication::topLevelWidgets())
         if (w->isVisible() && w->isWindow() && !qobject_cast<QMenu*>(w))
             list.append(w);
-    }
     return list;
 }
 

@@ -20,11 +20,9 @@ private slots:
         }
     }
 
-    // Each row: a text and its escaped form, checked by escapeSymbols, URLDecode
-    // or both; the code page's characters go out as their bytes (the round trip in
-    // general, the empty text and the trailing NUL dropped are
-    // fuzz_escape_roundtrip's, malformed escapes and texts without escapes are
-    // fuzz_urldecode's).
+    // Each row: a text and its escaped form, checked by escapeSymbols, URLDecode or both; the code page's
+    // characters go out as their bytes (the round trip in general, the empty text and the trailing NUL
+    // dropped are fuzz_escape_roundtrip's, malformed escapes and texts without escapes are fuzz_urldecode's).
     void escapes_data()
     {
         QTest::addColumn<QString>("plain");

@@ -178,8 +178,7 @@ private slots:
         QCOMPARE(boxes.count(), 1);
     }
 
-    // A request that goes no further: the message, the window still up for
-    // another try, and nothing sent.
+    // A request that goes no further: the message, the window still up for another try, and nothing sent.
     void refused_data()
     {
         QTest::addColumn<QString>("window"); // where it is refused: sign-in, upload or report

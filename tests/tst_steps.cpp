@@ -46,8 +46,7 @@ private slots:
                  accepted ? StepStore::AddResult::Added : StepStore::AddResult::NotWebAddress);
     }
 
-    // The limit, and room again after a deletion (after clearing: tst_commands'
-    // resetClearsAndRecordsAgain).
+    // The limit, and room again after a deletion (after clearing: tst_commands' resetClearsAndRecordsAgain).
     void limitOf150AndDeletion()
     {
         StepStore store;

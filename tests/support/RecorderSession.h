@@ -90,10 +90,9 @@ struct RecorderSession
     // Records count pages of the site.
     bool record(int pages)
     {
-        for (int i = 0; i < pages; ++i) {
+        for (int i = 0; i < pages; ++i)
             if (!open(site.url(u"/echo/page%1"_qs.arg(i))))
                 return false;
-        }
         return QTest::qWaitFor([&] { return count() == pages; }, 5000);
     }
     QList<frmBrowser*> popups() const

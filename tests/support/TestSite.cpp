@@ -260,10 +260,9 @@ QList<LoggedRequest> TestSite::navigations() const
 {
     QList<LoggedRequest> result;
     QMutexLocker lock(&d->logMutex);
-    for (const LoggedRequest& r : std::as_const(d->log)) {
+    for (const LoggedRequest& r : std::as_const(d->log))
         if (r.navigation && !r.redirectHop && !r.target.startsWith("/favicon.ico"))
             result.append(r);
-    }
     return result;
 }
 

@@ -43,8 +43,7 @@ public:
     QString url(const QString& pathAndQuery) const;
     QString otherUrl(const QString& pathAndQuery) const;
 
-    // Page loads the browser started: navigation requests that are not redirect hops,
-    // without /favicon.ico.
+    // Page loads the browser started: navigation requests that are not redirect hops, without /favicon.ico.
     QList<LoggedRequest> navigations() const;
     // Every request in arrival order.
     QList<LoggedRequest> requests() const;
