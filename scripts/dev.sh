@@ -33,6 +33,10 @@ fi
 
 # Tests that need a display get a private X server.
 export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:-}"
+# Without a session bus, D-Bus would start one from a forked copy of a test;
+# under the sanitizers that copy can hang before it starts the bus, holding the
+# test's output open until ctest gives up. An address that leads nowhere stops it.
+export DBUS_SESSION_BUS_ADDRESS="${DBUS_SESSION_BUS_ADDRESS:-unix:path=/nonexistent/tallyro-test-bus}"
 cd "$build"
 if [ "$mode" = sanitize ]; then
   xvfb-run -a -s "-screen 0 1600x1200x24" ctest --output-on-failure --timeout 900 -R "${SANITIZE_TESTS:-.}"
