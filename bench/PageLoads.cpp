@@ -153,6 +153,12 @@ public:
         EmptyMainScript = 8,    // the same in the page's own world
         StatusLine = 16,        // a status line under the page, in the same window, telling a load
                                 // when it starts and when it ends (as the recorder's does)
+        // Scripts in the recorder's world that run in some documents only.
+        NoMatchScript = 32, // one whose address rule matches no page
+        BlankScript = 64,   // one for blank documents only, the profile's (as the page
+                            // script must be to reach the frames a page builds)
+        FramesScript = 128, // one for every document but the top one: the top
+                            // document's address left out, set before each load
         // What any capture of this kind needs before it does anything: a script in
         // every document, a channel to the program, a look at every request.
         CaptureFloor = RequestInterceptor | WebChannel | EmptyScript
@@ -181,6 +187,16 @@ public:
             script.setRunsOnSubFrames(true);
             page->scripts().insert(script);
         }
+        if (extra & (NoMatchScript | BlankScript)) {
+            const QString rule = (extra & BlankScript) ? QStringLiteral("@include about:*")
+                                                       : QStringLiteral("@include http://no-page.invalid/*");
+            QWebEngineScript script = recorderWorldScript(rule);
+            if (extra & BlankScript)
+                profile->scripts()->insert(script);
+            else
+                page->scripts().insert(script);
+        }
+        m_framesScript = extra & FramesScript;
         m_view->setPage(page);
         m_view->resize(size);
         QLabel* status = nullptr;
@@ -218,7 +234,17 @@ public:
     QWebEnginePage* page() const override { return m_view->page(); }
 
 protected:
-    void navigate(const QString& url) override { m_view->load(QUrl(url)); }
+    void navigate(const QString& url) override
+    {
+        if (m_framesScript) {
+            QWebEngineScriptCollection& scripts = m_view->page()->scripts();
+            for (const QWebEngineScript& old : scripts.find(QStringLiteral("frames")))
+                scripts.remove(old);
+            scripts.insert(recorderWorldScript(QStringLiteral("@exclude about:*\n// @exclude ") + url,
+                                               QStringLiteral("frames")));
+        }
+        m_view->load(QUrl(url));
+    }
 
 private:
     class IdleInterceptor : public QWebEngineUrlRequestInterceptor
@@ -228,8 +254,23 @@ private:
         void interceptRequest(QWebEngineUrlRequestInfo&) override {}
     };
 
+    // An empty script in the recorder's world, in every frame, at document
+    // creation, run only where the address rule lets it.
+    static QWebEngineScript recorderWorldScript(const QString& rule, const QString& name = {})
+    {
+        QWebEngineScript script;
+        script.setName(name);
+        script.setSourceCode(
+            QStringLiteral("// ==UserScript==\n// %1\n// ==/UserScript==\n(function () {})();").arg(rule));
+        script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+        script.setWorldId(QWebEngineScript::ApplicationWorld);
+        script.setRunsOnSubFrames(true);
+        return script;
+    }
+
     QString m_name;
     QWebEngineProfile* m_ownProfile = nullptr;
+    bool m_framesScript = false;
     std::unique_ptr<QWidget> m_window; // holds the view when it has a status line
     std::unique_ptr<QWebEngineView> m_view;
 };
@@ -457,6 +498,17 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
     PlainSubject floorStatus(QStringLiteral("plain view + empty script, web channel, idle interceptor and "
                                             "a status line"),
                              nullptr, size, PlainSubject::CaptureFloor | PlainSubject::StatusLine);
+    // Where the separate world's cost arises: a script there that runs nowhere,
+    // one for blank documents only, one for frames only beside the page's world.
+    PlainSubject noMatch(QStringLiteral("plain view + a script in the recorder's world that matches no page"),
+                         nullptr, size, PlainSubject::NoMatchScript);
+    PlainSubject blankScript(QStringLiteral("plain view + a script in the recorder's world for blank "
+                                            "documents only"),
+                             nullptr, size, PlainSubject::BlankScript);
+    PlainSubject framesScript(
+        QStringLiteral("plain view + an empty script in the page's own world and one in "
+                       "the recorder's world for frames only"),
+        nullptr, size, PlainSubject::EmptyMainScript | PlainSubject::FramesScript);
     BrowserSubject browser(size);
     FastTimerStopper stopper;
 
@@ -510,6 +562,9 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
             {{&scripted},
              {&emptyScript},
              {&emptyMainScript},
+             {&noMatch},
+             {&blankScript},
+             {&framesScript},
              {&intercepted},
              {&channelled},
              {&floor},
