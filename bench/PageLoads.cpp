@@ -178,24 +178,16 @@ public:
             channel->registerObject(QStringLiteral("benchObject"), new QObject(channel));
             page->setWebChannel(channel, QWebEngineScript::ApplicationWorld);
         }
-        if (extra & (EmptyScript | EmptyMainScript)) {
-            QWebEngineScript script;
-            script.setSourceCode(QStringLiteral("(function () {})();"));
-            script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-            script.setWorldId((extra & EmptyScript) ? QWebEngineScript::ApplicationWorld
-                                                    : QWebEngineScript::MainWorld);
-            script.setRunsOnSubFrames(true);
-            page->scripts().insert(script);
-        }
-        if (extra & (NoMatchScript | BlankScript)) {
-            const QString rule = (extra & BlankScript) ? QStringLiteral("@include about:*")
-                                                       : QStringLiteral("@include http://no-page.invalid/*");
-            QWebEngineScript script = recorderWorldScript(rule);
-            if (extra & BlankScript)
-                profile->scripts()->insert(script);
-            else
-                page->scripts().insert(script);
-        }
+        if (extra & (EmptyScript | EmptyMainScript))
+            page->scripts().insert(emptyScript((extra & EmptyScript) ? QWebEngineScript::ApplicationWorld
+                                                                     : QWebEngineScript::MainWorld));
+        if (extra & NoMatchScript)
+            page->scripts().insert(emptyScript(QWebEngineScript::ApplicationWorld,
+                                               QStringLiteral("@include http://no-page.invalid/*")));
+        // Only a profile's scripts reach blank frames; so only a profile of its own takes one.
+        if ((extra & BlankScript) && m_ownProfile)
+            m_ownProfile->scripts()->insert(
+                emptyScript(QWebEngineScript::ApplicationWorld, QStringLiteral("@include about:*")));
         m_framesScript = extra & FramesScript;
         m_view->setPage(page);
         m_view->resize(size);
@@ -240,8 +232,9 @@ protected:
             QWebEngineScriptCollection& scripts = m_view->page()->scripts();
             for (const QWebEngineScript& old : scripts.find(QStringLiteral("frames")))
                 scripts.remove(old);
-            scripts.insert(recorderWorldScript(QStringLiteral("@exclude about:*\n// @exclude ") + url,
-                                               QStringLiteral("frames")));
+            scripts.insert(emptyScript(QWebEngineScript::ApplicationWorld,
+                                       QStringLiteral("@exclude about:*\n// @exclude ") + url,
+                                       QStringLiteral("frames")));
         }
         m_view->load(QUrl(url));
     }
@@ -254,16 +247,20 @@ private:
         void interceptRequest(QWebEngineUrlRequestInfo&) override {}
     };
 
-    // An empty script in the recorder's world, in every frame, at document
-    // creation, run only where the address rule lets it.
-    static QWebEngineScript recorderWorldScript(const QString& rule, const QString& name = {})
+    // An empty script in the given world, in every frame, at document creation;
+    // with an address rule, run only where the rule lets it.
+    static QWebEngineScript emptyScript(QWebEngineScript::ScriptWorldId world, const QString& rule = {},
+                                        const QString& name = {})
     {
         QWebEngineScript script;
         script.setName(name);
+        const QString body = QStringLiteral("(function () {})();");
         script.setSourceCode(
-            QStringLiteral("// ==UserScript==\n// %1\n// ==/UserScript==\n(function () {})();").arg(rule));
+            rule.isEmpty()
+                ? body
+                : QStringLiteral("// ==UserScript==\n// %1\n// ==/UserScript==\n").arg(rule) + body);
         script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-        script.setWorldId(QWebEngineScript::ApplicationWorld);
+        script.setWorldId(world);
         script.setRunsOnSubFrames(true);
         return script;
     }
