@@ -372,9 +372,8 @@ private slots:
         }
     }
 
-    // A link's new window: a popup. One that closes itself goes, leaving the rest;
-    // the main window refuses. A renderer that dies is reported, and the user
-    // navigates on.
+    // A link's new window: a popup. One that closes itself goes, leaving the rest; the main window refuses.
+    // A renderer that dies is reported, and the user navigates on.
     void popupWindows()
     {
         Session s(*m_site);

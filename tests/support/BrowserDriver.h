@@ -51,6 +51,9 @@ inline QPoint centre(WebBrowser* browser, const QString& selector)
 // A real mouse click at the centre of the first element the selector finds.
 inline bool click(WebBrowser* browser, const QString& selector)
 {
+    // Waits, as a person would, for the page's first paint: input before it may be lost.
+    (void)QTest::qWaitFor(
+        [&] { return runJs(browser, u"performance.getEntriesByType('paint').length"_qs).toInt() > 0; }, 5000);
     const QPoint at = centre(browser, selector);
     return !at.isNull() && userinput::click(inputWidget(browser), at);
 }
