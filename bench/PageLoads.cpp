@@ -159,6 +159,12 @@ public:
                             // script must be to reach the frames a page builds)
         FramesScript = 128, // one for every document but the top one: the top
                             // document's address left out, set before each load
+        // Once the recorder's world has a context in the top frame, each later
+        // document of that frame gets one at once, script or not.
+        BlankFirst = 256,      // the view shows the blank page before the first load
+        WorldUsedOnce = 512,   // no script: one run in the recorder's world in the first page loaded
+        FramesReachTop = 1024, // the frames' script reads window.top, which gives the top
+                               // document a context in the recorder's world
         // What any capture of this kind needs before it does anything: a script in
         // every document, a channel to the program, a look at every request.
         CaptureFloor = RequestInterceptor | WebChannel | EmptyScript
@@ -188,7 +194,8 @@ public:
         if ((extra & BlankScript) && m_ownProfile)
             m_ownProfile->scripts()->insert(
                 emptyScript(QWebEngineScript::ApplicationWorld, QStringLiteral("@include about:*")));
-        m_framesScript = extra & FramesScript;
+        m_framesScript = extra & (FramesScript | FramesReachTop);
+        m_framesReachTop = extra & FramesReachTop;
         m_view->setPage(page);
         m_view->resize(size);
         QLabel* status = nullptr;
@@ -208,7 +215,19 @@ public:
         } else {
             m_view->show();
         }
+        m_useWorldOnce = extra & WorldUsedOnce;
+        if (extra & BlankFirst) {
+            QEventLoop loop;
+            connect(m_view.get(), &QWebEngineView::loadFinished, &loop, &QEventLoop::quit);
+            m_view->load(QUrl(QStringLiteral("about:blank")));
+            QTimer::singleShot(5000, &loop, &QEventLoop::quit);
+            loop.exec();
+        }
         connect(m_view.get(), &QWebEngineView::loadFinished, this, [this, status] {
+            if (m_useWorldOnce && m_view->url().scheme() == QLatin1String("http")) {
+                m_useWorldOnce = false;
+                m_view->page()->runJavaScript(QStringLiteral("0"), QWebEngineScript::ApplicationWorld);
+            }
             if (status)
                 status->setText(QStringLiteral("Done"));
             completed(m_view->url().toString(QUrl::FullyEncoded));
@@ -232,9 +251,9 @@ protected:
             QWebEngineScriptCollection& scripts = m_view->page()->scripts();
             for (const QWebEngineScript& old : scripts.find(QStringLiteral("frames")))
                 scripts.remove(old);
-            scripts.insert(emptyScript(QWebEngineScript::ApplicationWorld,
-                                       QStringLiteral("@exclude about:*\n// @exclude ") + url,
-                                       QStringLiteral("frames")));
+            scripts.insert(emptyScript(
+                QWebEngineScript::ApplicationWorld, QStringLiteral("@exclude about:*\n// @exclude ") + url,
+                QStringLiteral("frames"), m_framesReachTop ? QStringLiteral("window.top;") : QString()));
         }
         m_view->load(QUrl(url));
     }
@@ -247,14 +266,14 @@ private:
         void interceptRequest(QWebEngineUrlRequestInfo&) override {}
     };
 
-    // An empty script in the given world, in every frame, at document creation;
-    // with an address rule, run only where the rule lets it.
+    // An empty script (or the statement given) in the given world, in every
+    // frame, at document creation; with an address rule, run only where the rule lets it.
     static QWebEngineScript emptyScript(QWebEngineScript::ScriptWorldId world, const QString& rule = {},
-                                        const QString& name = {})
+                                        const QString& name = {}, const QString& statement = {})
     {
         QWebEngineScript script;
         script.setName(name);
-        const QString body = QStringLiteral("(function () {})();");
+        const QString body = QStringLiteral("(function () {%1})();").arg(statement);
         script.setSourceCode(
             rule.isEmpty()
                 ? body
@@ -268,6 +287,8 @@ private:
     QString m_name;
     QWebEngineProfile* m_ownProfile = nullptr;
     bool m_framesScript = false;
+    bool m_framesReachTop = false;
+    bool m_useWorldOnce = false;
     std::unique_ptr<QWidget> m_window; // holds the view when it has a status line
     std::unique_ptr<QWebEngineView> m_view;
 };
@@ -502,10 +523,21 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
     PlainSubject blankScript(QStringLiteral("plain view + a script in the recorder's world for blank "
                                             "documents only"),
                              nullptr, size, PlainSubject::BlankScript);
+    PlainSubject blankScriptShown(
+        QStringLiteral("plain view + a script in the recorder's world for blank "
+                       "documents only, the view having shown the blank page first"),
+        nullptr, size, PlainSubject::BlankScript | PlainSubject::BlankFirst);
+    PlainSubject worldUsedOnce(QStringLiteral("plain view, no script, the recorder's world used once in the "
+                                              "first page loaded"),
+                               nullptr, size, PlainSubject::WorldUsedOnce);
     PlainSubject framesScript(
         QStringLiteral("plain view + an empty script in the page's own world and one in "
                        "the recorder's world for frames only"),
         nullptr, size, PlainSubject::EmptyMainScript | PlainSubject::FramesScript);
+    PlainSubject framesReachTop(
+        QStringLiteral("plain view + an empty script in the page's own world and one in "
+                       "the recorder's world for frames only that reads window.top"),
+        nullptr, size, PlainSubject::EmptyMainScript | PlainSubject::FramesReachTop);
     BrowserSubject browser(size);
     FastTimerStopper stopper;
 
@@ -561,7 +593,10 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
              {&emptyMainScript},
              {&noMatch},
              {&blankScript},
+             {&blankScriptShown},
+             {&worldUsedOnce},
              {&framesScript},
+             {&framesReachTop},
              {&intercepted},
              {&channelled},
              {&floor},
