@@ -17,7 +17,6 @@
 #include <QStackedLayout>
 #include <QTimer>
 #include <QUuid>
-#include <QWebChannel>
 #include <QWebEngineCertificateError>
 #include <QWebEngineContextMenuRequest>
 #include <QWebEngineHistory>
@@ -41,13 +40,103 @@ namespace {
 
 const QString blankPage = QStringLiteral("about:blank");
 
-// Prefix of the console messages by which frames of another origin report to
-// the program (they cannot reach the top frame's channel).
-const QString& consoleMarker()
+// The blank page a window no other window can reach shows when the program
+// asks for the blank page: the engine's blank page at an address of its own,
+// which the blank documents' script leaves out (see captureScript). Pages
+// cannot guess it.
+const QString& ownBlank()
 {
-    static const QString marker =
-        QStringLiteral("\u0001tallyro-") + QUuid::createUuid().toString(QUuid::WithoutBraces) + u':';
+    static const QString address =
+        QStringLiteral("about:blank?") + QUuid::createUuid().toString(QUuid::WithoutBraces);
+    return address;
+}
+
+// An address of the engine as the program shows it: the own blank page is the blank page.
+QUrl shownUrl(const QUrl& url)
+{
+    return url.scheme() == u"about" && url.toString(QUrl::FullyEncoded) == ownBlank() ? QUrl(blankPage) : url;
+}
+
+// A new prefix for the console messages by which a page script reports to the
+// program; the page's own scripts never see it.
+QString newConsoleMarker()
+{
+    return QStringLiteral("\u0001tallyro-") + QUuid::createUuid().toString(QUuid::WithoutBraces) + u':';
+}
+
+// The prefix of the blank documents' script, which all pages share.
+const QString& blankMarker()
+{
+    static const QString marker = newConsoleMarker();
     return marker;
+}
+
+// Where a page script runs. In the page's own world only where no other
+// document's script can reach the document before the script starts: the top
+// document of a window no other window can reach. Frames, blank documents and
+// every document of a window another window can reach run it in a world of the
+// program's own, which costs each document a second script context. Once a
+// frame has that context, the engine gives one to each later document of the
+// frame too (and a script there that reaches another window gives that
+// window's document one): so the top frame of a window that runs the script in
+// the page's world never gets one. The frames' script leaves out the address
+// a top document is requested from until that document exists, and the blank
+// documents' script the window's own blank page. A frame takes the page's
+// scripts as they are when it comes into being, the top frame each change.
+enum class ScriptPlace
+{
+    TopDocument, // the page's own world, the top document only
+    Frames,      // the program's world, every frame but the top document (or one at the address given)
+    Everywhere,  // the program's world, every document
+    Blank        // the program's world, blank documents but the own blank page (the others leave them out)
+};
+
+// An address as a rule of a script's header: none for one the rule cannot hold
+// ('*' is a wildcard there and cannot be escaped).
+QString addressRule(const QString& rule, const QString& address)
+{
+    if (address.isEmpty() || address.contains(u'*') || address.contains(u'\n'))
+        return {};
+    return QStringLiteral("// @%1 %2").arg(rule, address);
+}
+
+QWebEngineScript captureScript(const QString& marker, ScriptPlace place, const QString& top = {})
+{
+    static const QString source = [] {
+        QFile file(QStringLiteral(":/tallyro/capture.js"));
+        if (!file.open(QIODevice::ReadOnly))
+            qFatal("page script missing from the program's resources");
+        return QString::fromUtf8(file.readAll());
+    }();
+    const bool pageWorld = place == ScriptPlace::TopDocument;
+    QString code =
+        QString(source)
+            .replace(QStringLiteral("@MARKER@"), marker)
+            .replace(QStringLiteral("@TOP_ONLY@"),
+                     pageWorld ? QStringLiteral("true") : QStringLiteral("false"))
+            .replace(QStringLiteral("@FRAMES_ONLY@"),
+                     place == ScriptPlace::Frames ? QStringLiteral("true") : QStringLiteral("false"));
+    // A document the rules leave out gets no context of the script's world.
+    QStringList header;
+    if (place == ScriptPlace::Blank) {
+        header << QStringLiteral("// @include about:*") << addressRule(QStringLiteral("exclude"), ownBlank());
+    } else {
+        header << QStringLiteral("// @exclude about:*");
+        if (place == ScriptPlace::Frames)
+            header << addressRule(QStringLiteral("exclude"), top);
+    }
+    header.removeAll(QString());
+    code.prepend(QStringLiteral("// ==UserScript==\n%1\n// ==/UserScript==\n").arg(header.join(u'\n')));
+    QWebEngineScript script;
+    script.setName(place == ScriptPlace::TopDocument ? QStringLiteral("tallyro-capture-top")
+                   : place == ScriptPlace::Frames    ? QStringLiteral("tallyro-capture-frames")
+                   : place == ScriptPlace::Blank     ? QStringLiteral("tallyro-capture-blank")
+                                                     : QStringLiteral("tallyro-capture"));
+    script.setSourceCode(code);
+    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
+    script.setWorldId(pageWorld ? QWebEngineScript::MainWorld : QWebEngineScript::ApplicationWorld);
+    script.setRunsOnSubFrames(!pageWorld);
+    return script;
 }
 
 qint64 now()
@@ -132,17 +221,6 @@ QStringList oneTimeEntries(const QJsonObject& m)
     return onetime::flagged(entries);
 }
 
-// The object the page script calls through the page's channel.
-class CaptureSink : public QObject
-{
-    Q_OBJECT
-public:
-    using QObject::QObject;
-    Q_INVOKABLE void post(const QString& text) { emit message(text); }
-signals:
-    void message(const QString& text);
-};
-
 } // namespace
 
 class RecorderPage;
@@ -161,6 +239,12 @@ struct WebBrowser::Private
     QStackedLayout* stack = nullptr;
     CaptureStore& captures;
     NavigationTracker tracker{captures};
+    const QString consoleMarker = newConsoleMarker();
+    // The page script runs in the program's world in every document: another
+    // window's documents may reach this page's (a window a page opened, or one
+    // that opened another).
+    bool separateEverywhere = origin == Origin::NewWindow;
+    QString scriptTop; // the top address the frames' script leaves out
     QList<NavigationTracker::Started> outbox;
     QTimer flushTimer;
     QTimer pollTimer;
@@ -207,6 +291,9 @@ struct WebBrowser::Private
     void adopt(const QUrl& opener);
     void reloadBlankFromSnapshot();
     void showPage();
+    void placeCapture(const QString& top);
+    void topRequested(const QUrl& url);
+    void topCreated();
 };
 
 class RecorderPage : public QWebEnginePage
@@ -217,12 +304,15 @@ public:
 protected:
     bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override
     {
-        d->navigationRequested(url, type, isMainFrame);
+        d->navigationRequested(shownUrl(url), type, isMainFrame);
         return true;
     }
 
     QWebEnginePage* createWindow(WebWindowType) override
     {
+        // The new window's documents can reach this page's from now on.
+        d->separateEverywhere = true;
+        d->placeCapture({});
         WebBrowser* browser = nullptr;
         emit d->q->NewWindow2(&browser);
         if (!browser)
@@ -235,9 +325,11 @@ protected:
     void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
                                   const QString& source) override
     {
-        if (message.startsWith(consoleMarker())) {
-            d->handleScriptMessage(message.mid(consoleMarker().size()));
-            return;
+        for (const QString& marker : {d->consoleMarker, blankMarker()}) {
+            if (message.startsWith(marker)) {
+                d->handleScriptMessage(message.mid(marker.size()));
+                return;
+            }
         }
         QWebEnginePage::javaScriptConsoleMessage(level, message, line, source);
     }
@@ -274,20 +366,9 @@ QWebEngineProfile* WebBrowser::recorderProfile()
         return profile;
     profile = new QWebEngineProfile(QCoreApplication::instance()); // off the record
     profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
-
-    QFile file(QStringLiteral(":/tallyro/capture.js"));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("page script missing from the program's resources");
-    QString source = QString::fromUtf8(file.readAll());
-    source.replace(QStringLiteral("@MARKER@"), consoleMarker());
-
-    QWebEngineScript script;
-    script.setName(QStringLiteral("tallyro-capture"));
-    script.setSourceCode(source);
-    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    script.setWorldId(QWebEngineScript::ApplicationWorld);
-    script.setRunsOnSubFrames(true);
-    profile->scripts()->insert(script);
+    // Only the profile's scripts reach the blank documents of frames a page
+    // builds (a page's reach a frame only after its first document).
+    profile->scripts()->insert(captureScript(blankMarker(), ScriptPlace::Blank));
     return profile;
 }
 
@@ -298,11 +379,7 @@ WebBrowser::WebBrowser(QWebEngineProfile* profile, CaptureStore& captures, Origi
     d->page->setParent(this);
     d->page->setUrlRequestInterceptor(new FrameRequestWatcher(d.get(), d->page));
 
-    auto* channel = new QWebChannel(d->page);
-    auto* sink = new CaptureSink(channel);
-    channel->registerObject(QStringLiteral("tallyroCapture"), sink);
-    d->page->setWebChannel(channel, QWebEngineScript::ApplicationWorld);
-    connect(sink, &CaptureSink::message, this, [this](const QString& text) { d->handleScriptMessage(text); });
+    d->placeCapture({});
 
     d->stack = new QStackedLayout(this);
     d->stack->setContentsMargins(0, 0, 0, 0);
@@ -413,7 +490,7 @@ void WebBrowser::Navigate(const QString& url)
         d->startPageSkipped = true;
         if (cancel || startUp)
             return;
-        d->page->load(QUrl(blankPage));
+        d->page->load(QUrl(d->separateEverywhere ? blankPage : ownBlank()));
         return;
     }
     // An empty or invalid address would load the blank page, past its rules.
@@ -461,7 +538,7 @@ bool WebBrowser::Busy() const
 
 QString WebBrowser::LocationURL() const
 {
-    return d->page->url().toString(QUrl::FullyEncoded);
+    return shownUrl(d->page->url()).toString(QUrl::FullyEncoded);
 }
 
 QString WebBrowser::LocationName() const
@@ -527,6 +604,8 @@ void WebBrowser::Private::navigationRequested(const QUrl& url, QWebEnginePage::N
     qCDebug(lcBrowser) << "navigation requested:" << url << type << (isMainFrame ? "main" : "sub");
     if (ownReload && url.scheme() == u"data")
         return; // the snapshot reload of a new window: not a navigation of the page
+    if (isMainFrame)
+        topRequested(url);
     NavigationTracker::Type t = trackerType(type);
     if (origin == Origin::NewWindow && isMainFrame && !firstNavigationSeen) {
         firstNavigationSeen = true;
@@ -568,6 +647,9 @@ void WebBrowser::Private::requestIntercepted(QWebEngineUrlRequestInfo& info)
     const bool mainFrame = resource == QWebEngineUrlRequestInfo::ResourceTypeMainFrame;
     qCDebug(lcBrowser) << "request:" << info.requestMethod() << info.requestUrl() << info.navigationType()
                        << (mainFrame ? "main" : "sub");
+    // A server's redirect shows here: the document comes from this address.
+    if (mainFrame)
+        topRequested(info.requestUrl());
     if (auto started = tracker.intercepted(info.requestUrl(), info.requestMethod(),
                                            trackerType(info.navigationType()), mainFrame, now()))
         queue({*started});
@@ -581,6 +663,8 @@ void WebBrowser::Private::handleScriptMessage(const QString& text)
     const QString kind = m.value(QStringLiteral("k")).toString();
     const bool top = m.value(QStringLiteral("top")).toBool();
     const QUrl url(m.value(QStringLiteral("url")).toString());
+    if (kind == u"doc" && top)
+        topCreated();
     if (kind == u"form") {
         FormCapture c;
         c.frame = m.value(QStringLiteral("frame")).toString();
@@ -619,7 +703,7 @@ void WebBrowser::Private::urlChanged(const QUrl& url)
 {
     if (ownReload)
         return;
-    mainDocumentCommitted(url);
+    mainDocumentCommitted(shownUrl(url));
 }
 
 void WebBrowser::Private::mainDocumentCommitted(const QUrl& url)
@@ -645,7 +729,8 @@ std::optional<NavigationTracker::Started> WebBrowser::Private::historyStart(cons
     const QString wanted = NavigationTracker::key(url);
     for (int distance = 0; distance < history->count(); ++distance) {
         for (const int i : {current - distance, current + distance}) {
-            if (i < 0 || i >= history->count() || NavigationTracker::key(history->itemAt(i).url()) != wanted)
+            if (i < 0 || i >= history->count() ||
+                NavigationTracker::key(shownUrl(history->itemAt(i).url())) != wanted)
                 continue;
             if (auto it = historyStarts.constFind(i); it != historyStarts.cend())
                 return *it;
@@ -691,7 +776,7 @@ void WebBrowser::Private::loadFinished(bool ok)
         reloadBlankFromSnapshot();
         return;
     }
-    emit q->DocumentComplete(page->url().toString(QUrl::FullyEncoded));
+    emit q->DocumentComplete(shownUrl(page->url()).toString(QUrl::FullyEncoded));
 }
 
 void WebBrowser::Private::adopt(const QUrl& opener)
@@ -721,6 +806,43 @@ void WebBrowser::Private::reloadBlankFromSnapshot()
         });
 }
 
+// The page script's places for the window's next documents.
+void WebBrowser::Private::placeCapture(const QString& top)
+{
+    QWebEngineScriptCollection& scripts = page->scripts();
+    if (separateEverywhere) {
+        if (scripts.find(QStringLiteral("tallyro-capture")).isEmpty()) {
+            scripts.clear();
+            scripts.insert(captureScript(consoleMarker, ScriptPlace::Everywhere));
+        }
+        return;
+    }
+    if (scripts.isEmpty())
+        scripts.insert(captureScript(consoleMarker, ScriptPlace::TopDocument));
+    const QList<QWebEngineScript> frames = scripts.find(QStringLiteral("tallyro-capture-frames"));
+    if (!frames.isEmpty() && top == scriptTop)
+        return;
+    for (const QWebEngineScript& old : frames)
+        scripts.remove(old);
+    scripts.insert(captureScript(consoleMarker, ScriptPlace::Frames, top));
+    scriptTop = top;
+}
+
+void WebBrowser::Private::topRequested(const QUrl& url)
+{
+    // The top document that comes from this request gets no context of the
+    // program's world.
+    placeCapture(url.toString(QUrl::FullyEncoded));
+}
+
+void WebBrowser::Private::topCreated()
+{
+    // The frames the top document makes, one at its own address included, take
+    // the page script as it is when they come into being; the top frame keeps
+    // it, so the next top request leaves its address out again.
+    placeCapture({});
+}
+
 void WebBrowser::Private::showPage()
 {
     if (shown)
@@ -742,5 +864,3 @@ void WebBrowser::Private::showPage()
     stack->addWidget(view);
     stack->setCurrentWidget(view);
 }
-
-#include "WebBrowser.moc"
