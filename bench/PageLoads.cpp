@@ -492,8 +492,11 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
 {
     const int rounds = options.quick ? 1 : 3;
     const QSize size = recorder.main->brwWebBrowser()->size();
-    PlainSubject scripted(QStringLiteral("plain view + the recorder's page script"),
-                          WebBrowser::recorderProfile(), size);
+    // The recorder's profile holds the blank documents' script only; the rest
+    // of the page script is each browser's own.
+    PlainSubject scripted(
+        QStringLiteral("plain view on the recorder's profile (its blank documents' script)"),
+        WebBrowser::recorderProfile(), size);
     PlainSubject intercepted(QStringLiteral("plain view + an idle request interceptor"), nullptr, size,
                              PlainSubject::RequestInterceptor);
     PlainSubject channelled(QStringLiteral("plain view + a web channel"), nullptr, size,
