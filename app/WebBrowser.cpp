@@ -91,13 +91,13 @@ enum class ScriptPlace
     Blank        // the program's world, blank documents but the own blank page (the others leave them out)
 };
 
-// An address as a rule of a script's header: none for one the rule cannot hold
-// ('*' is a wildcard there and cannot be escaped).
-QString addressRule(const QString& rule, const QString& address)
+// A script header's rule leaving out one address; none for an address the rule
+// cannot hold ('*' is a wildcard there and cannot be escaped).
+QString excludeRule(const QString& address)
 {
     if (address.isEmpty() || address.contains(u'*') || address.contains(u'\n'))
         return {};
-    return QStringLiteral("// @%1 %2").arg(rule, address);
+    return QStringLiteral("// @exclude ") + address;
 }
 
 QWebEngineScript captureScript(const QString& marker, ScriptPlace place, const QString& top = {})
@@ -119,11 +119,11 @@ QWebEngineScript captureScript(const QString& marker, ScriptPlace place, const Q
     // A document the rules leave out gets no context of the script's world.
     QStringList header;
     if (place == ScriptPlace::Blank) {
-        header << QStringLiteral("// @include about:*") << addressRule(QStringLiteral("exclude"), ownBlank());
+        header << QStringLiteral("// @include about:*") << excludeRule(ownBlank());
     } else {
         header << QStringLiteral("// @exclude about:*");
         if (place == ScriptPlace::Frames)
-            header << addressRule(QStringLiteral("exclude"), top);
+            header << excludeRule(top);
     }
     header.removeAll(QString());
     code.prepend(QStringLiteral("// ==UserScript==\n%1\n// ==/UserScript==\n").arg(header.join(u'\n')));
