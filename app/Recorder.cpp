@@ -3,6 +3,7 @@
 #include "MessageBox.h"
 #include "ProgramFolder.h"
 #include "RecoveryFile.h"
+#include "RepaintThrottle.h"
 #include "ServiceWindows.h"
 #include "frmBrowser.h"
 #include "frmCheck.h"
@@ -45,7 +46,12 @@ QString Recorder::recoveryQuestion(int readable, bool damaged, const QString& ke
 }
 
 Recorder::Recorder(QWebEngineProfile* profile, QObject* parent)
-    : QObject(parent), m_profile(profile), m_editor(std::make_unique<frmControlPanel>(m_session))
+    : QObject(parent), m_profile(profile), m_editor(std::make_unique<frmControlPanel>(m_session)),
+      // A recorded step changes the editor as its page starts and completes. Painting
+      // it meanwhile takes the program's thread from the engine, which then serves
+      // the page later; so the editor shows the step once the page is complete, or
+      // at most a quarter second after it started.
+      m_editorRepaints(std::make_unique<RepaintThrottle>(QList<QWidget*>{m_editor.get()}, 250))
 {
     qApp->installEventFilter(&m_clickActivation);
 }

@@ -17,6 +17,7 @@ class frmBrowser;
 class frmCheck;
 class frmControlPanel;
 class ServiceWindows;
+class RepaintThrottle;
 class QWebEngineProfile;
 class QWidget;
 
@@ -36,6 +37,8 @@ public:
     QWebEngineProfile* profile() const { return m_profile; }
     RecordingSession& session() { return m_session; }
     frmControlPanel& editor() { return *m_editor; }
+    // The step editor's repaints, held while a recorded page loads.
+    RepaintThrottle& editorRepaints() { return *m_editorRepaints; }
     // The sign-in, upload and problem report windows (exist once start() ran).
     ServiceWindows& services() { return *m_services; }
     frmBrowser* mainWindow() const;
@@ -66,6 +69,7 @@ private:
     std::unique_ptr<RecoveryWriter> m_recoveryWriter;
     RecordingSession m_session;
     std::unique_ptr<frmControlPanel> m_editor;
+    std::unique_ptr<RepaintThrottle> m_editorRepaints;
     std::unique_ptr<ServiceWindows> m_services;
     QList<QPointer<frmBrowser>> m_windows;
     QPointer<frmCheck> m_check;

@@ -32,6 +32,18 @@ void RepaintThrottle::aboutToChange()
     m_release.start(int(qMax<qint64>(0, m_interval - m_lastRepaint.elapsed())));
 }
 
+void RepaintThrottle::hold()
+{
+    if (m_held)
+        return;
+    m_held = true;
+    for (QWidget* w : std::as_const(m_widgets)) {
+        if (w)
+            w->setUpdatesEnabled(false);
+    }
+    m_release.start(m_interval);
+}
+
 bool RepaintThrottle::eventFilter(QObject*, QEvent* event)
 {
     if (m_held) {
@@ -51,6 +63,8 @@ bool RepaintThrottle::eventFilter(QObject*, QEvent* event)
 
 void RepaintThrottle::release()
 {
+    if (!m_held)
+        return;
     m_release.stop();
     m_held = false;
     m_lastRepaint.start();

@@ -20,13 +20,16 @@ public:
 
     // Call before changing what the widgets show.
     void aboutToChange();
+    // Holds every repaint from now until release(), or at most the interval: for
+    // widgets that change while something else must not wait for them to paint.
+    void hold();
+    // Shows what the widgets show now; nothing if nothing is held.
+    void release();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    void release();
-
     QList<QPointer<QWidget>> m_widgets;
     int m_interval;
     QElapsedTimer m_lastRepaint;

@@ -449,6 +449,8 @@ void frmBrowser::BeforeNavigate2(const QString& url, const QByteArray& postData,
     }
     *cancel = start.cancel;
     pendingPostData.clear();
+    if (m_chkSave->isChecked() && !start.cancel)
+        m_recorder.editorRepaints().hold();
 }
 
 void frmBrowser::NavigateComplete2()
@@ -513,6 +515,7 @@ void frmBrowser::DocumentComplete(const QString& url)
     }
     Form_Resize();
     backStepPending = false;
+    m_recorder.editorRepaints().release();
 }
 
 void frmBrowser::NewWindow2(WebBrowser** newBrowser)

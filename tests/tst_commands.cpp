@@ -118,6 +118,23 @@ private slots:
         QCOMPARE(edit.text(), u"x"_qs);
     }
 
+    // A hold (the step editor's while a recorded page loads) keeps repaints back
+    // even right after one, until it is released or its interval ends.
+    void holdEndsByItself()
+    {
+        QLineEdit edit;
+        RepaintThrottle repaints({&edit}, 300);
+        edit.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&edit));
+        repaints.hold();
+        QVERIFY(!edit.updatesEnabled());
+        repaints.release();
+        QVERIFY(edit.updatesEnabled());
+        repaints.hold();
+        QVERIFY(!edit.updatesEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(edit.updatesEnabled(), 5000);
+    }
+
     // Skip removes the last step, whichever step the editor shows, and does nothing
     // without steps. Step back never removes the only one (its removing a later
     // one is recordedPostSentAgain's).
