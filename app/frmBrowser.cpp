@@ -515,7 +515,9 @@ void frmBrowser::DocumentComplete(const QString& url)
     }
     Form_Resize();
     backStepPending = false;
-    m_recorder.editorRepaints().release();
+    // A frame's document completes while the page still loads.
+    if (!m_browser->Busy())
+        m_recorder.editorRepaints().release();
 }
 
 void frmBrowser::NewWindow2(WebBrowser** newBrowser)
