@@ -24,24 +24,23 @@ void RepaintThrottle::aboutToChange()
         return;
     }
     // Changes within the interval after a repaint wait for its end, together.
-    m_held = true;
-    for (QWidget* w : std::as_const(m_widgets)) {
-        if (w)
-            w->setUpdatesEnabled(false);
-    }
-    m_release.start(int(qMax<qint64>(0, m_interval - m_lastRepaint.elapsed())));
+    holdFor(int(qMax<qint64>(0, m_interval - m_lastRepaint.elapsed())));
 }
 
 void RepaintThrottle::hold()
 {
-    if (m_held)
-        return;
+    if (!m_held)
+        holdFor(m_interval);
+}
+
+void RepaintThrottle::holdFor(int ms)
+{
     m_held = true;
     for (QWidget* w : std::as_const(m_widgets)) {
         if (w)
             w->setUpdatesEnabled(false);
     }
-    m_release.start(m_interval);
+    m_release.start(ms);
 }
 
 bool RepaintThrottle::eventFilter(QObject*, QEvent* event)

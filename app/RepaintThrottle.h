@@ -30,6 +30,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void holdFor(int ms);
+
     QList<QPointer<QWidget>> m_widgets;
     int m_interval;
     QElapsedTimer m_lastRepaint;
