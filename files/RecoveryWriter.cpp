@@ -4,6 +4,9 @@
 
 #include <QFile>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 RecoveryWriter::RecoveryWriter(const QString& path, QObject* parent) : QObject(parent), m_path(path)
 {
     m_thread.reset(QThread::create([this] { run(); }));
@@ -29,6 +32,10 @@ void RecoveryWriter::keep(const QList<RecordedStep>& steps)
 
 void RecoveryWriter::run()
 {
+    // At the lowest priority: woken at every recorded step, the writer would
+    // otherwise take the processor from the program's thread in the middle of a
+    // page load. It still gets its share, so the copy follows within moments.
+    ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), 19);
     QMutexLocker lock(&m_mutex);
     for (;;) {
         while (!m_pending && !m_stop)
