@@ -21,6 +21,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyledItemDelegate>
 #include <QTimer>
 
 #include <limits>
@@ -46,6 +47,42 @@ void setLimitedText(QLineEdit* edit, int limit, const QString& text)
     edit->setMaxLength(std::max(limit, static_cast<int>(text.size())));
     edit->setText(text);
 }
+
+// The list of recorded addresses lays out every row again whenever a row is
+// added or selected, and measuring a long address is what that costs: each
+// address is measured once, until the font or the style changes.
+class AddressSizes : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QStyle* style = option.widget ? option.widget->style() : nullptr;
+        // A bound on what is kept: a long session measures many addresses.
+        if (option.font != m_font || option.features != m_features ||
+            option.decorationSize != m_decorationSize || style != m_style || m_sizes.size() > 1000) {
+            m_sizes.clear();
+            m_font = option.font;
+            m_features = option.features;
+            m_decorationSize = option.decorationSize;
+            m_style = style;
+        }
+        const QString text = index.data(Qt::DisplayRole).toString();
+        auto it = m_sizes.constFind(text);
+        if (it == m_sizes.cend())
+            it = m_sizes.insert(text, QStyledItemDelegate::sizeHint(option, index));
+        return *it;
+    }
+
+private:
+    // What the sizes were measured with.
+    mutable QFont m_font;
+    mutable QStyleOptionViewItem::ViewItemFeatures m_features;
+    mutable QSize m_decorationSize;
+    mutable const QStyle* m_style = nullptr;
+    mutable QHash<QString, QSize> m_sizes;
+};
 
 } // namespace
 
@@ -95,6 +132,7 @@ void frmControlPanel::buildControls()
     m_recordedItems->setObjectName(QStringLiteral("recordedItems"));
     m_recordedItems->setToolTip(QStringLiteral("Double-click to view the complete URL for this step"));
     m_recordedItems->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_recordedItems->setItemDelegate(new AddressSizes(m_recordedItems));
     m_listFrame =
         addFieldFrame(QStringLiteral("Recorded URLs"), m_recordedItems, QRect(120, 60, 5655, 2535), 2160);
 

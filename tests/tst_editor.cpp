@@ -336,6 +336,31 @@ private slots:
         QTRY_VERIFY(!f.editor.isVisible());
     }
 
+    // Each row is as wide as its address and as tall as the font, also after
+    // the font changes (rows measured with the old font would cut addresses).
+    void rowsFitTheirAddresses()
+    {
+        Fixture f(0);
+        const QStringList addresses = {u"http://a.test/"_qs,
+                                       u"http://site.test/search?q="_qs + QString(300, u'w'),
+                                       u"http://site.test/caf\u00e9/\u20ac?x=WWWWWWWWWWWWWWWW"_qs};
+        for (const QString& a : addresses)
+            QCOMPARE(f.editor.addURL(a, {}, {}, {}, {}, {}, {}, {}, {}, {}), StepStore::AddResult::Added);
+        QFont big = f.list()->font();
+        for (const qreal points : {big.pointSizeF(), big.pointSizeF() * 2.5}) {
+            big.setPointSizeF(points);
+            f.list()->setFont(big);
+            const QFontMetrics metrics(big);
+            for (int row = 0; row < addresses.size(); ++row) {
+                const QListWidgetItem* item = f.list()->item(row);
+                QTRY_VERIFY2(f.list()->visualItemRect(item).width() >=
+                                 metrics.horizontalAdvance(addresses.at(row)),
+                             qPrintable(QStringLiteral("row %1 at %2 points").arg(row).arg(points)));
+                QVERIFY(f.list()->visualItemRect(item).height() >= metrics.height());
+            }
+        }
+    }
+
     void shrinkingNarrowsListAndPostDataOnly()
     {
         Fixture f;
