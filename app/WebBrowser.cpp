@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -109,13 +110,24 @@ QWebEngineScript captureScript(const QString& marker, ScriptPlace place, const Q
         return QString::fromUtf8(file.readAll());
     }();
     const bool pageWorld = place == ScriptPlace::TopDocument;
-    QString code =
-        QString(source)
-            .replace(QStringLiteral("@MARKER@"), marker)
-            .replace(QStringLiteral("@TOP_ONLY@"),
-                     pageWorld ? QStringLiteral("true") : QStringLiteral("false"))
-            .replace(QStringLiteral("@FRAMES_ONLY@"),
-                     place == ScriptPlace::Frames ? QStringLiteral("true") : QStringLiteral("false"));
+    // The body depends on the window and the place only: kept, so that the
+    // frames' rule, which changes at every navigation, does not rebuild it.
+    static QHash<QString, QString> bodies;
+    const QString key = marker + QString::number(int(place));
+    auto body = bodies.constFind(key);
+    if (body == bodies.cend()) {
+        if (bodies.size() >= 16)
+            bodies.clear();
+        body = bodies.insert(
+            key, QString(source)
+                     .replace(QStringLiteral("@MARKER@"), marker)
+                     .replace(QStringLiteral("@TOP_ONLY@"),
+                              pageWorld ? QStringLiteral("true") : QStringLiteral("false"))
+                     .replace(QStringLiteral("@FRAMES_ONLY@"), place == ScriptPlace::Frames
+                                                                   ? QStringLiteral("true")
+                                                                   : QStringLiteral("false")));
+    }
+    QString code = *body;
     // A document the rules leave out gets no context of the script's world.
     QStringList header;
     if (place == ScriptPlace::Blank) {
