@@ -118,14 +118,13 @@ QWebEngineScript captureScript(const QString& marker, ScriptPlace place, const Q
     if (body == bodies.cend()) {
         if (bodies.size() >= 16)
             bodies.clear();
-        body = bodies.insert(
-            key, QString(source)
-                     .replace(QStringLiteral("@MARKER@"), marker)
-                     .replace(QStringLiteral("@TOP_ONLY@"),
-                              pageWorld ? QStringLiteral("true") : QStringLiteral("false"))
-                     .replace(QStringLiteral("@FRAMES_ONLY@"), place == ScriptPlace::Frames
-                                                                   ? QStringLiteral("true")
-                                                                   : QStringLiteral("false")));
+        body = bodies.insert(key, QString(source)
+                                      .replace(QStringLiteral("@MARKER@"), marker)
+                                      .replace(QStringLiteral("@TOP_ONLY@"),
+                                               pageWorld ? QStringLiteral("true") : QStringLiteral("false"))
+                                      .replace(QStringLiteral("@FRAMES_ONLY@"),
+                                               place == ScriptPlace::Frames ? QStringLiteral("true")
+                                                                            : QStringLiteral("false")));
     }
     QString code = *body;
     // A document the rules leave out gets no context of the script's world.

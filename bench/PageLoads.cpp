@@ -13,6 +13,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEventLoop>
+#include <QFile>
 #include <QLabel>
 #include <QMetaEnum>
 #include <QMutex>
@@ -165,6 +166,7 @@ public:
         WorldUsedOnce = 512,   // no script: one run in the recorder's world in the first page loaded
         FramesReachTop = 1024, // the frames' script reads window.top, which gives the top
                                // document a context in the recorder's world
+        FramesCapture = 2048,  // the frames' script is the recorder's capture script
         // What any capture of this kind needs before it does anything: a script in
         // every document, a channel to the program, a look at every request.
         CaptureFloor = RequestInterceptor | WebChannel | EmptyScript
@@ -194,7 +196,8 @@ public:
         if ((extra & BlankScript) && m_ownProfile)
             m_ownProfile->scripts()->insert(
                 emptyScript(QWebEngineScript::ApplicationWorld, QStringLiteral("@include about:*")));
-        m_framesScript = extra & (FramesScript | FramesReachTop);
+        m_framesScript = extra & (FramesScript | FramesReachTop | FramesCapture);
+        m_framesCapture = extra & FramesCapture;
         m_framesReachTop = extra & FramesReachTop;
         m_view->setPage(page);
         m_view->resize(size);
@@ -251,9 +254,24 @@ protected:
             QWebEngineScriptCollection& scripts = m_view->page()->scripts();
             for (const QWebEngineScript& old : scripts.find(QStringLiteral("frames")))
                 scripts.remove(old);
-            scripts.insert(emptyScript(
+            QWebEngineScript script = emptyScript(
                 QWebEngineScript::ApplicationWorld, QStringLiteral("@exclude about:*\n// @exclude ") + url,
-                QStringLiteral("frames"), m_framesReachTop ? QStringLiteral("window.top;") : QString()));
+                QStringLiteral("frames"), m_framesReachTop ? QStringLiteral("window.top;") : QString());
+            if (m_framesCapture) {
+                // The recorder's page script as its frames get it, reporting to no one.
+                static const QString body = [] {
+                    QFile file(QStringLiteral(":/tallyro/capture.js"));
+                    if (!file.open(QIODevice::ReadOnly))
+                        qFatal("page script missing from the program's resources");
+                    return QString::fromUtf8(file.readAll())
+                        .replace(QStringLiteral("@MARKER@"), QStringLiteral("\u0001bench:"))
+                        .replace(QStringLiteral("@TOP_ONLY@"), QStringLiteral("false"))
+                        .replace(QStringLiteral("@FRAMES_ONLY@"), QStringLiteral("true"));
+                }();
+                script.setSourceCode(QStringLiteral("// ==UserScript==\n// @exclude about:*\n// @exclude ") +
+                                     url + QStringLiteral("\n// ==/UserScript==\n") + body);
+            }
+            scripts.insert(script);
         }
         m_view->load(QUrl(url));
     }
@@ -288,6 +306,7 @@ private:
     QWebEngineProfile* m_ownProfile = nullptr;
     bool m_framesScript = false;
     bool m_framesReachTop = false;
+    bool m_framesCapture = false;
     bool m_useWorldOnce = false;
     std::unique_ptr<QWidget> m_window; // holds the view when it has a status line
     std::unique_ptr<QWebEngineView> m_view;
@@ -622,6 +641,52 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
     recorder.suffix.clear();
 }
 
+// The three-frame page alone, local and answered after 40 ms: a plain view
+// with an empty script in the page's own world, given a script for the frames
+// in the recorder's world (empty, or the recorder's page script), and the
+// recorder recording; each against the plain view, taking turns by round.
+void measureFrames(const Options& options, const TestSite& site, RecorderSubject& recorder, Subject& plain)
+{
+    section(QStringLiteral("frames"));
+    const QSize size = recorder.main->brwWebBrowser()->size();
+    PlainSubject pageWorld(QStringLiteral("plain view + an empty script in the page's own world"), nullptr,
+                           size, PlainSubject::EmptyMainScript);
+    PlainSubject emptyFrames(QStringLiteral("the same + an empty script in the recorder's world for frames"),
+                             nullptr, size, PlainSubject::EmptyMainScript | PlainSubject::FramesScript);
+    PlainSubject captureFrames(
+        QStringLiteral("the same + the recorder's page script in the recorder's world for frames"), nullptr,
+        size, PlainSubject::EmptyMainScript | PlainSubject::FramesCapture);
+    recorder.main->chkSave()->setChecked(true);
+    recorder.suffix.clear();
+    QList<PageItem> items;
+    for (int v = 1; v <= 8; ++v) {
+        items.append(
+            {QStringLiteral("local"), site.url(QStringLiteral("/pages/frames.html?v=%1").arg(v)), {}});
+        items.append({QStringLiteral("realistic"),
+                      site.url(QStringLiteral("/pages/frames.html?delay=40&v=%1").arg(v)),
+                      {}});
+    }
+    QList<std::pair<Subject*, Comparison>> results = {
+        {&pageWorld, {}}, {&emptyFrames, {}}, {&captureFrames, {}}, {&recorder, {}}};
+    const int rounds = options.quick ? 1 : 5;
+    for (int round = 0; round < rounds; ++round) {
+        for (auto& [subject, result] : results) {
+            const Comparison c = compare(
+                *subject, plain, items, 1, [&recorder] { recorder.recorder->editor().clearitems(); },
+                round == 0);
+            for (auto it = c.byKind.cbegin(); it != c.byKind.cend(); ++it)
+                result.byKind[it.key()] += it.value();
+        }
+    }
+    for (const auto& [subject, result] : std::as_const(results)) {
+        for (auto it = result.byKind.cbegin(); it != result.byKind.cend(); ++it)
+            figure(QStringLiteral("three frames, %1: %2 (%3 pairs): %4")
+                       .arg(it.key(), subject->name())
+                       .arg(it.value().size())
+                       .arg(spread(it.value(), 2)));
+    }
+}
+
 // Stamps every request the site logs, from a thread of its own, so that the
 // stamps do not wait for the program's event loop.
 class ArrivalWatcher
@@ -737,7 +802,8 @@ bool measureInProcess(const Options& options, TestSite& site)
 {
     const bool overhead = options.wants(QStringLiteral("overhead"));
     const bool diagnose = options.only.contains(QStringLiteral("diagnose"));
-    if (!overhead && !diagnose && !options.wants(QStringLiteral("pacing")))
+    const bool frames = options.only.contains(QStringLiteral("frames"));
+    if (!overhead && !diagnose && !frames && !options.wants(QStringLiteral("pacing")))
         return true;
     RecorderSubject recorder;
     if (!recorder.await(QStringLiteral("about:blank"))) {
@@ -745,8 +811,10 @@ bool measureInProcess(const Options& options, TestSite& site)
         return false;
     }
     std::optional<PlainSubject> plain;
-    if (overhead || diagnose)
+    if (overhead || diagnose || frames)
         plain.emplace(QStringLiteral("plain view"), nullptr, recorder.main->brwWebBrowser()->size());
+    if (frames)
+        measureFrames(options, site, recorder, *plain);
     if (overhead)
         measureOverhead(options, site, recorder, *plain);
     if (diagnose)

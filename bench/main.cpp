@@ -2,10 +2,11 @@
 // line per figure on standard output; details and the machine's load go to
 // standard error. Run it on a display (xvfb-run -a) or with QT_QPA_PLATFORM=offscreen.
 //
-//   tallyro-bench [--only overhead,startup,memory,pacing,file,check,diagnose] [--quick]
+//   tallyro-bench [--only overhead,startup,memory,pacing,file,check,diagnose,frames] [--quick]
 //
 // "diagnose" (only when named) repeats the page-load comparison for parts of the
-// recorder, to show where a page-load overhead comes from.
+// recorder, to show where a page-load overhead comes from; "frames" (only when
+// named) does so for the three-frame page alone.
 
 #include "Bench.h"
 #include "BenchSupport.h"
@@ -43,8 +44,10 @@ int main(int argc, char* argv[])
         } else if (args.at(i) == u"--only" && i + 1 < args.size()) {
             options.only = args.at(++i).split(u',', Qt::SkipEmptyParts);
         } else {
-            std::fprintf(stderr, "usage: tallyro-bench [--only overhead,startup,memory,pacing,file,check,diagnose] "
-                                 "[--quick]\n");
+            std::fprintf(
+                stderr,
+                "usage: tallyro-bench [--only overhead,startup,memory,pacing,file,check,diagnose,frames] "
+                "[--quick]\n");
             return 2;
         }
     }
