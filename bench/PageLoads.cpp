@@ -644,7 +644,8 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
 // The three-frame page alone, local and answered after 40 ms: a plain view
 // with an empty script in the page's own world, given a script for the frames
 // in the recorder's world (empty, or the recorder's page script), and the
-// recorder recording; each against the plain view, taking turns by round.
+// recorder recording; each against the plain view, taking turns by round, with
+// what each costs the program's thread.
 void measureFrames(const Options& options, const TestSite& site, RecorderSubject& recorder, Subject& plain)
 {
     section(QStringLiteral("frames"));
@@ -669,6 +670,7 @@ void measureFrames(const Options& options, const TestSite& site, RecorderSubject
     QList<std::pair<Subject*, Comparison>> results = {
         {&pageWorld, {}}, {&emptyFrames, {}}, {&captureFrames, {}}, {&recorder, {}}};
     const int rounds = options.quick ? 1 : 5;
+    ProfilingApplication::enabled = true;
     for (int round = 0; round < rounds; ++round) {
         for (auto& [subject, result] : results) {
             const Comparison c = compare(
@@ -678,6 +680,10 @@ void measureFrames(const Options& options, const TestSite& site, RecorderSubject
                 result.byKind[it.key()] += it.value();
         }
     }
+    ProfilingApplication::enabled = false;
+    for (const auto& [subject, result] : std::as_const(results))
+        ProfilingApplication::report(subject->name());
+    ProfilingApplication::report(plain.name());
     for (const auto& [subject, result] : std::as_const(results)) {
         for (auto it = result.byKind.cbegin(); it != result.byKind.cend(); ++it)
             figure(QStringLiteral("three frames, %1: %2 (%3 pairs): %4")
