@@ -370,6 +370,11 @@ void WebBrowser::prepareEnvironment()
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
 }
 
+QWebEngineScript WebBrowser::framesCaptureScript(const QString& marker, const QString& top)
+{
+    return captureScript(marker, ScriptPlace::Frames, top);
+}
+
 QWebEngineProfile* WebBrowser::recorderProfile()
 {
     static QPointer<QWebEngineProfile> profile;

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QWebEngineScript>
 #include <QWidget>
 
 #include <memory>
@@ -42,6 +43,9 @@ public:
     // The profile every browser of the program shares (page script installed,
     // nothing kept on disk).
     static QWebEngineProfile* recorderProfile();
+    // The page script a window's frames get while its top document comes from
+    // top, reporting under marker (for measuring what the frames' capture costs).
+    static QWebEngineScript framesCaptureScript(const QString& marker, const QString& top);
 
     // True when the text, as typed, makes an address the browser can open.
     static bool isAddress(const QString& url);

@@ -13,7 +13,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QEventLoop>
-#include <QFile>
 #include <QLabel>
 #include <QMetaEnum>
 #include <QMutex>
@@ -254,23 +253,13 @@ protected:
             QWebEngineScriptCollection& scripts = m_view->page()->scripts();
             for (const QWebEngineScript& old : scripts.find(QStringLiteral("frames")))
                 scripts.remove(old);
-            QWebEngineScript script = emptyScript(
-                QWebEngineScript::ApplicationWorld, QStringLiteral("@exclude about:*\n// @exclude ") + url,
-                QStringLiteral("frames"), m_framesReachTop ? QStringLiteral("window.top;") : QString());
-            if (m_framesCapture) {
-                // The recorder's page script as its frames get it, reporting to no one.
-                static const QString body = [] {
-                    QFile file(QStringLiteral(":/tallyro/capture.js"));
-                    if (!file.open(QIODevice::ReadOnly))
-                        qFatal("page script missing from the program's resources");
-                    return QString::fromUtf8(file.readAll())
-                        .replace(QStringLiteral("@MARKER@"), QStringLiteral("\u0001bench:"))
-                        .replace(QStringLiteral("@TOP_ONLY@"), QStringLiteral("false"))
-                        .replace(QStringLiteral("@FRAMES_ONLY@"), QStringLiteral("true"));
-                }();
-                script.setSourceCode(QStringLiteral("// ==UserScript==\n// @exclude about:*\n// @exclude ") +
-                                     url + QStringLiteral("\n// ==/UserScript==\n") + body);
-            }
+            // With the capture: the recorder's page script as its frames get it, reporting to no one.
+            QWebEngineScript script =
+                m_framesCapture ? WebBrowser::framesCaptureScript(QStringLiteral("\u0001bench:"), url)
+                                : emptyScript(QWebEngineScript::ApplicationWorld,
+                                              QStringLiteral("@exclude about:*\n// @exclude ") + url, {},
+                                              m_framesReachTop ? QStringLiteral("window.top;") : QString());
+            script.setName(QStringLiteral("frames"));
             scripts.insert(script);
         }
         m_view->load(QUrl(url));

@@ -12,6 +12,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <functional>
 #include <memory>
 
 namespace {
@@ -96,6 +97,20 @@ void keys(const QString& combination)
 void type(const QString& text)
 {
     xdo({u"type"_qs, u"--delay"_qs, u"8"_qs, text});
+}
+
+// A file name typed into a file dialog and Return. The dialog may take the keys
+// only after X gave it the focus: typed again (the whole field replaced) until
+// stop() holds, each time waiting for done() a while.
+void typeFileName(const QString& file, const std::function<bool()>& done,
+                  const std::function<bool()>& stop = {})
+{
+    for (int attempt = 0; attempt < 3 && !(stop ? stop() : done()); ++attempt) {
+        keys(u"ctrl+a"_qs);
+        type(file);
+        keys(u"Return"_qs);
+        (void)QTest::qWaitFor(done, 7000);
+    }
 }
 
 // The program's own windows: titles, and where their controls sit (pixels
@@ -253,14 +268,7 @@ private slots:
             program.focusMain();
             keys(u"ctrl+s"_qs);
             QVERIFY(!dialog(u"File Save"_qs).isEmpty());
-            // The dialog may take the keys only after X gave it the focus: typed
-            // again (the whole field replaced) while no file came.
-            for (int attempt = 0; attempt < 3 && !QFile::exists(file); ++attempt) {
-                keys(u"ctrl+a"_qs);
-                type(file);
-                keys(u"Return"_qs);
-                (void)QTest::qWaitFor([&] { return QFile::exists(file); }, 7000);
-            }
+            typeFileName(file, [&] { return QFile::exists(file); });
             QVERIFY(QFile::exists(file));
             QVERIFY(!dialog(u"File Save"_qs).isEmpty()); // "File saved successfully"
             keys(u"Return"_qs);
@@ -281,14 +289,9 @@ private slots:
             program.focusMain();
             keys(u"ctrl+o"_qs);
             QVERIFY(!dialog(u"File Open"_qs).isEmpty());
-            // As in File Save: typed again (the whole field replaced) while the
-            // dialog is still there and no editor came.
-            for (int attempt = 0; attempt < 3 && !findWindow(u"File Open"_qs, 0).isEmpty(); ++attempt) {
-                keys(u"ctrl+a"_qs);
-                type(file);
-                keys(u"Return"_qs);
-                (void)QTest::qWaitFor([&] { return !findWindow(editorTitle, 0).isEmpty(); }, 7000);
-            }
+            typeFileName(
+                file, [&] { return !findWindow(editorTitle, 0).isEmpty(); },
+                [&] { return findWindow(u"File Open"_qs, 0).isEmpty(); });
             QVERIFY(!findWindow(editorTitle).isEmpty()); // the steps are read; the upload shows which
             // Ctrl+U, the account typed into the sign-in window, its Upload button.
             program.focusMain();
