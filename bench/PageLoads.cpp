@@ -696,8 +696,11 @@ void measureFrames(const Options& options, const TestSite& site, RecorderSubject
                       site.url(QStringLiteral("/pages/frames.html?delay=40&v=%1").arg(v)),
                       {}});
     }
-    QList<std::pair<Subject*, Comparison>> results = {
-        {&pageWorld, {}}, {&emptyFrames, {}}, {&captureFrames, {}}, {&interceptedFrames, {}}, {&recorder, {}}};
+    QList<std::pair<Subject*, Comparison>> results = {{&pageWorld, {}},
+                                                      {&emptyFrames, {}},
+                                                      {&captureFrames, {}},
+                                                      {&interceptedFrames, {}},
+                                                      {&recorder, {}}};
     const int rounds = options.quick ? 1 : 5;
     ProfilingApplication::enabled = true;
     for (int round = 0; round < rounds; ++round) {
