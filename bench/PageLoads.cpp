@@ -368,8 +368,8 @@ public:
 
     void quiet() override
     {
-        const QList<QWidget*> held = {main->findChild<QWidget*>(QStringLiteral("StatusContainer")),
-                                      main->cboAddress()};
+        // Holding the status line's container holds the status line with it.
+        const QList<QWidget*> held = {main->StatusBar(), main->cboAddress()};
         QElapsedTimer waited;
         waited.start();
         while (waited.elapsed() < 1000 &&
@@ -383,13 +383,8 @@ protected:
         main->cboAddress()->setEditText(url);
         return true;
     }
-    // Enter in the address box.
-    void navigate(const QString& url) override
-    {
-        if (main->cboAddress()->currentText() != url)
-            main->cboAddress()->setEditText(url);
-        main->cboAddress_Click();
-    }
+    // Enter in the address box, which type() filled.
+    void navigate(const QString&) override { main->cboAddress_Click(); }
 };
 
 struct PageItem
@@ -668,9 +663,9 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
 
 // The three-frame page alone, local and answered after 40 ms: a plain view
 // with an empty script in the page's own world, given a script for the frames
-// in the recorder's world (empty, or the recorder's page script), and the
-// recorder recording; each against the plain view, taking turns by round, with
-// what each costs the program's thread.
+// in the recorder's world (empty, or the recorder's page script, also with an
+// idle request interceptor), and the recorder recording; each against the
+// plain view, taking turns by round, with what each costs the program's thread.
 void measureFrames(const Options& options, const TestSite& site, RecorderSubject& recorder, Subject& plain)
 {
     section(QStringLiteral("frames"));
