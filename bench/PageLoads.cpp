@@ -442,10 +442,12 @@ struct Comparison
     QMap<QString, QList<double>> byKind;
 };
 
-// Loads every page in both, alternating which goes first; before each round
-// beforeRound runs (the recorder's store is emptied so that it never fills).
+// Loads every page in both, alternating which goes first, each page both ways
+// over the rounds (firstRound: the number of the first, for a caller that
+// measures one round per call); before each round beforeRound runs (the
+// recorder's store is emptied so that it never fills).
 Comparison compare(Subject& subject, Subject& plain, const QList<PageItem>& items, int rounds,
-                   const std::function<void()>& beforeRound, bool warmUp = true)
+                   const std::function<void()>& beforeRound, bool warmUp = true, int firstRound = 0)
 {
     const auto load = [&subject, &plain](Subject& b, const PageItem& item, qint64* ns) {
         // The previous page's after-work is not this page's load.
@@ -476,7 +478,10 @@ Comparison compare(Subject& subject, Subject& plain, const QList<PageItem>& item
         for (const PageItem& item : items) {
             qint64 a = 0;
             qint64 b = 0;
-            const bool subjectFirst = pair++ % 2 == 0;
+            // Turns by pair, and for a page the other order in the next round:
+            // with an even number of pages, turns by pair alone give each page
+            // the same order in every round.
+            const bool subjectFirst = (pair++ + firstRound + round) % 2 == 0;
             const bool ok = subjectFirst ? load(subject, item, &a) && load(plain, item, &b)
                                          : load(plain, item, &b) && load(subject, item, &a);
             if (!ok)
@@ -603,7 +608,7 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
                 label(v);
                 if (v.stopPoll)
                     qApp->installEventFilter(&stopper);
-                const Comparison c = compare(*v.subject, plain, items, 1, clearSteps, round == 0);
+                const Comparison c = compare(*v.subject, plain, items, 1, clearSteps, round == 0, round);
                 qApp->removeEventFilter(&stopper);
                 v.result.ratios += c.ratios;
                 v.result.subjectMs += c.subjectMs;
@@ -702,7 +707,7 @@ void measureFrames(const Options& options, const TestSite& site, RecorderSubject
         for (auto& [subject, result] : results) {
             const Comparison c = compare(
                 *subject, plain, items, 1, [&recorder] { recorder.recorder->editor().clearitems(); },
-                round == 0);
+                round == 0, round);
             for (auto it = c.byKind.cbegin(); it != c.byKind.cend(); ++it)
                 result.byKind[it.key()] += it.value();
         }
