@@ -471,17 +471,16 @@ Comparison compare(Subject& subject, Subject& plain, const QList<PageItem>& item
     }
 
     Comparison c;
-    int pair = 0;
     for (int round = 0; round < rounds; ++round) {
         if (beforeRound)
             beforeRound();
-        for (const PageItem& item : items) {
+        for (qsizetype i = 0; i < items.size(); ++i) {
+            const PageItem& item = items.at(i);
             qint64 a = 0;
             qint64 b = 0;
-            // Turns by pair, and for a page the other order in the next round:
-            // with an even number of pages, turns by pair alone give each page
-            // the same order in every round.
-            const bool subjectFirst = (pair++ + firstRound + round) % 2 == 0;
+            // Turns from page to page, and each page the other way in the next
+            // round, whether the number of pages is even or odd.
+            const bool subjectFirst = (i + firstRound + round) % 2 == 0;
             const bool ok = subjectFirst ? load(subject, item, &a) && load(plain, item, &b)
                                          : load(plain, item, &b) && load(subject, item, &a);
             if (!ok)
