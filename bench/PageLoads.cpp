@@ -443,11 +443,11 @@ struct Comparison
 };
 
 // Loads every page in both, alternating which goes first, each page both ways
-// over the rounds (firstRound: the number of the first, for a caller that
-// measures one round per call); before each round beforeRound runs (the
-// recorder's store is emptied so that it never fills).
+// over the rounds; before each round beforeRound runs (the recorder's store is
+// emptied so that it never fills). firstRound: the number of the first round,
+// for a caller that measures one round per call; only round 0 has a warm-up.
 Comparison compare(Subject& subject, Subject& plain, const QList<PageItem>& items, int rounds,
-                   const std::function<void()>& beforeRound, bool warmUp = true, int firstRound = 0)
+                   const std::function<void()>& beforeRound, int firstRound = 0)
 {
     const auto load = [&subject, &plain](Subject& b, const PageItem& item, qint64* ns) {
         // The previous page's after-work is not this page's load.
@@ -465,7 +465,7 @@ Comparison compare(Subject& subject, Subject& plain, const QList<PageItem>& item
     // Both see every page once before the measured rounds.
     if (beforeRound)
         beforeRound();
-    for (qsizetype i = 0; warmUp && i < items.size(); ++i) {
+    for (qsizetype i = 0; firstRound == 0 && i < items.size(); ++i) {
         load(subject, items.at(i), nullptr);
         load(plain, items.at(i), nullptr);
     }
@@ -607,7 +607,7 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
                 label(v);
                 if (v.stopPoll)
                     qApp->installEventFilter(&stopper);
-                const Comparison c = compare(*v.subject, plain, items, 1, clearSteps, round == 0, round);
+                const Comparison c = compare(*v.subject, plain, items, 1, clearSteps, round);
                 qApp->removeEventFilter(&stopper);
                 v.result.ratios += c.ratios;
                 v.result.subjectMs += c.subjectMs;
@@ -705,8 +705,7 @@ void measureFrames(const Options& options, const TestSite& site, RecorderSubject
     for (int round = 0; round < rounds; ++round) {
         for (auto& [subject, result] : results) {
             const Comparison c = compare(
-                *subject, plain, items, 1, [&recorder] { recorder.recorder->editor().clearitems(); },
-                round == 0, round);
+                *subject, plain, items, 1, [&recorder] { recorder.recorder->editor().clearitems(); }, round);
             for (auto it = c.byKind.cbegin(); it != c.byKind.cend(); ++it)
                 result.byKind[it.key()] += it.value();
         }
