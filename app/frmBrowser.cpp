@@ -419,6 +419,10 @@ void frmBrowser::cboAddress_Click()
                          QStringLiteral("\"%1\" is not an address the browser can open.").arg(address));
         return;
     }
+    // The status line and the box repaint when the page completes (or the
+    // throttle's interval ends), not now: a repaint composes the window with
+    // its page, and before the request has left it holds the request back.
+    m_repaints->hold();
     setStatus(QString());
     m_timTimer.start();
     m_browser->Navigate(address);
@@ -515,9 +519,12 @@ void frmBrowser::DocumentComplete(const QString& url)
     }
     Form_Resize();
     backStepPending = false;
-    // A frame's document completes while the page still loads.
-    if (!m_browser->Busy())
+    // A frame's document completes while the page still loads; at the page's
+    // end what the status line and the box hold back is shown at once.
+    if (!m_browser->Busy()) {
         m_recorder.editorRepaints().release();
+        m_repaints->release();
+    }
 }
 
 void frmBrowser::NewWindow2(WebBrowser** newBrowser)

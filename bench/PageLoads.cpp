@@ -80,7 +80,8 @@ public:
     // Clicks the page's submit button #go; the answer comes from target.
     bool submit(const QString& target, qint64* ns)
     {
-        return measure(target, ns, [this] {
+        return measure(target, ns, [this, &target] {
+            requesting(target);
             page()->runJavaScript(QStringLiteral("document.getElementById('go').click()"));
         });
     }
@@ -102,6 +103,8 @@ protected:
     virtual bool type(const QString&) { return false; }
     // Asks for the load of url.
     virtual void navigate(const QString& url) = 0;
+    // A top document is about to be requested from url (as a form's answer).
+    virtual void requesting(const QString&) {}
 
     void completed(const QString& url)
     {
@@ -180,6 +183,7 @@ public:
         FramesReachTop = 1024, // the frames' script reads window.top, which gives the top
                                // document a context in the recorder's world
         FramesCapture = 2048,  // the frames' script is the recorder's capture script
+        EmptyTopScript = 4096, // an empty script in the page's own world, the top document only
         // What any capture of this kind needs before it does anything: a script in
         // every document, a channel to the program, a look at every request.
         CaptureFloor = RequestInterceptor | WebChannel | EmptyScript
@@ -202,6 +206,11 @@ public:
         if (extra & (EmptyScript | EmptyMainScript))
             page->scripts().insert(emptyScript((extra & EmptyScript) ? QWebEngineScript::ApplicationWorld
                                                                      : QWebEngineScript::MainWorld));
+        if (extra & EmptyTopScript) {
+            QWebEngineScript script = emptyScript(QWebEngineScript::MainWorld);
+            script.setRunsOnSubFrames(false);
+            page->scripts().insert(script);
+        }
         if (extra & NoMatchScript)
             page->scripts().insert(emptyScript(QWebEngineScript::ApplicationWorld,
                                                QStringLiteral("@include http://no-page.invalid/*")));
@@ -260,8 +269,29 @@ public:
     QString name() const override { return m_name; }
     QWebEnginePage* page() const override { return m_view->page(); }
 
+    // Puts the view in a window of the given size, at the given place in it (as
+    // a browser window holds its page under an address row), the rest empty.
+    void placeInWindow(QSize window, QRect view)
+    {
+        if (m_window)
+            return;
+        m_window = std::make_unique<QWidget>();
+        m_view->setParent(m_window.get());
+        m_view->setGeometry(view);
+        m_window->resize(window);
+        m_view->show();
+        m_window->show();
+    }
+
 protected:
     void navigate(const QString& url) override
+    {
+        requesting(url);
+        m_view->load(QUrl(url));
+    }
+    // The frames' script leaves out the top document's address, as the
+    // recorder's does from each top request on.
+    void requesting(const QString& url) override
     {
         if (m_framesScript) {
             QWebEngineScriptCollection& scripts = m_view->page()->scripts();
@@ -276,7 +306,6 @@ protected:
             script.setName(QStringLiteral("frames"));
             scripts.insert(script);
         }
-        m_view->load(QUrl(url));
     }
 
 private:
@@ -723,6 +752,58 @@ void measureFrames(const Options& options, const TestSite& site, RecorderSubject
     }
 }
 
+// The realistic pages in the recorder and in plain views given what a script
+// capture costs before it does anything: the least any capture costs (an empty
+// script in the top document, where a page's own script makes a context anyway),
+// and empty scripts where the recorder puts its own (the page's world in the top
+// document, the program's world in frames) with an idle request interceptor.
+// A second plain view shows how far two equal browsers differ. All against the
+// plain view, taking turns by round.
+void measureFloor(const Options& options, const TestSite& site, RecorderSubject& recorder, Subject& plain)
+{
+    section(QStringLiteral("floor"));
+    const QSize size = recorder.main->brwWebBrowser()->size();
+    PlainSubject twin(QStringLiteral("a second plain view"), nullptr, size);
+    PlainSubject windowed(QStringLiteral("plain view in a window of the recorder's window's size"), nullptr,
+                          size);
+    WebBrowser* view = recorder.main->brwWebBrowser();
+    windowed.placeInWindow(recorder.main->size(),
+                           QRect(view->mapTo(recorder.main, QPoint(0, 0)), view->size()));
+    PlainSubject least(QStringLiteral("plain view + an empty script in the page's own world, top document only"),
+                       nullptr, size, PlainSubject::EmptyTopScript);
+    PlainSubject watched(QStringLiteral("the same + an idle request interceptor"), nullptr, size,
+                         PlainSubject::EmptyTopScript | PlainSubject::RequestInterceptor);
+    PlainSubject places(QStringLiteral("the same + an empty script in the recorder's world for frames"),
+                        nullptr, size,
+                        PlainSubject::EmptyTopScript | PlainSubject::FramesScript |
+                            PlainSubject::RequestInterceptor);
+    recorder.main->chkSave()->setChecked(true);
+    recorder.suffix.clear();
+    const QList<PageItem> items = realisticPages(site);
+    QList<std::pair<Subject*, Comparison>> results = {
+        {&twin, {}}, {&windowed, {}}, {&least, {}}, {&watched, {}}, {&places, {}}, {&recorder, {}}};
+    const int rounds = options.quick ? 1 : 4;
+    for (int round = 0; round < rounds; ++round) {
+        for (auto& [subject, result] : results) {
+            const Comparison c = compare(
+                *subject, plain, items, 1, [&recorder] { recorder.recorder->editor().clearitems(); }, round);
+            result.ratios += c.ratios;
+            for (auto it = c.byKind.cbegin(); it != c.byKind.cend(); ++it)
+                result.byKind[it.key()] += it.value();
+        }
+    }
+    for (const auto& [subject, result] : std::as_const(results)) {
+        figure(QStringLiteral("realistic pages, %1: %2 (median of %3 pairs)")
+                   .arg(subject->name(), fixed(median(result.ratios)))
+                   .arg(result.ratios.size()));
+        for (auto it = result.byKind.cbegin(); it != result.byKind.cend(); ++it)
+            note(QStringLiteral("ratio, %1 (%2 pairs): %3")
+                     .arg(it.key())
+                     .arg(it.value().size())
+                     .arg(spread(it.value(), 2)));
+    }
+}
+
 // Stamps every request the site logs, from a thread of its own, so that the
 // stamps do not wait for the program's event loop.
 class ArrivalWatcher
@@ -839,7 +920,8 @@ bool measureInProcess(const Options& options, TestSite& site)
     const bool overhead = options.wants(QStringLiteral("overhead"));
     const bool diagnose = options.only.contains(QStringLiteral("diagnose"));
     const bool frames = options.only.contains(QStringLiteral("frames"));
-    if (!overhead && !diagnose && !frames && !options.wants(QStringLiteral("pacing")))
+    const bool floor = options.only.contains(QStringLiteral("floor"));
+    if (!overhead && !diagnose && !frames && !floor && !options.wants(QStringLiteral("pacing")))
         return true;
     RecorderSubject recorder;
     if (!recorder.await(QStringLiteral("about:blank"))) {
@@ -847,10 +929,12 @@ bool measureInProcess(const Options& options, TestSite& site)
         return false;
     }
     std::optional<PlainSubject> plain;
-    if (overhead || diagnose || frames)
+    if (overhead || diagnose || frames || floor)
         plain.emplace(QStringLiteral("plain view"), nullptr, recorder.main->brwWebBrowser()->size());
     if (frames)
         measureFrames(options, site, recorder, *plain);
+    if (floor)
+        measureFloor(options, site, recorder, *plain);
     if (overhead)
         measureOverhead(options, site, recorder, *plain);
     if (diagnose)

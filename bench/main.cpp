@@ -2,11 +2,13 @@
 // line per figure on standard output; details and the machine's load go to
 // standard error. Run it on a display (xvfb-run -a) or with QT_QPA_PLATFORM=offscreen.
 //
-//   tallyro-bench [--only overhead,startup,memory,pacing,file,check,diagnose,frames] [--quick]
+//   tallyro-bench [--only overhead,startup,memory,pacing,file,check,diagnose,frames,floor] [--quick]
 //
 // "diagnose" (only when named) repeats the page-load comparison for parts of the
 // recorder, to show where a page-load overhead comes from; "frames" (only when
-// named) does so for the three-frame page alone.
+// named) does so for the three-frame page alone; "floor" (only when named)
+// measures the realistic pages against plain views given what a script capture
+// costs before it does anything.
 
 #include "Bench.h"
 #include "BenchSupport.h"
@@ -46,7 +48,7 @@ int main(int argc, char* argv[])
         } else {
             std::fprintf(
                 stderr,
-                "usage: tallyro-bench [--only overhead,startup,memory,pacing,file,check,diagnose,frames] "
+                "usage: tallyro-bench [--only overhead,startup,memory,pacing,file,check,diagnose,frames,floor] "
                 "[--quick]\n");
             return 2;
         }
