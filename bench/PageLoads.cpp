@@ -757,8 +757,9 @@ void measureFrames(const Options& options, const TestSite& site, RecorderSubject
 // script in the top document, where a page's own script makes a context anyway),
 // and empty scripts where the recorder puts its own (the page's world in the top
 // document, the program's world in frames) with an idle request interceptor.
-// A second plain view shows how far two equal browsers differ. All against the
-// plain view, taking turns by round.
+// A second plain view shows how far two equal browsers differ, one in a window
+// of the recorder's window's size what the window's size costs. All against
+// the plain view, taking turns by round.
 void measureFloor(const Options& options, const TestSite& site, RecorderSubject& recorder, Subject& plain)
 {
     section(QStringLiteral("floor"));
@@ -769,19 +770,19 @@ void measureFloor(const Options& options, const TestSite& site, RecorderSubject&
     WebBrowser* view = recorder.main->brwWebBrowser();
     windowed.placeInWindow(recorder.main->size(),
                            QRect(view->mapTo(recorder.main, QPoint(0, 0)), view->size()));
-    PlainSubject least(QStringLiteral("plain view + an empty script in the page's own world, top document only"),
-                       nullptr, size, PlainSubject::EmptyTopScript);
+    PlainSubject least(
+        QStringLiteral("plain view + an empty script in the page's own world, top document only"), nullptr,
+        size, PlainSubject::EmptyTopScript);
     PlainSubject watched(QStringLiteral("the same + an idle request interceptor"), nullptr, size,
                          PlainSubject::EmptyTopScript | PlainSubject::RequestInterceptor);
-    PlainSubject places(QStringLiteral("the same + an empty script in the recorder's world for frames"),
-                        nullptr, size,
-                        PlainSubject::EmptyTopScript | PlainSubject::FramesScript |
-                            PlainSubject::RequestInterceptor);
+    PlainSubject places(
+        QStringLiteral("the same + an empty script in the recorder's world for frames"), nullptr, size,
+        PlainSubject::EmptyTopScript | PlainSubject::FramesScript | PlainSubject::RequestInterceptor);
     recorder.main->chkSave()->setChecked(true);
     recorder.suffix.clear();
     const QList<PageItem> items = realisticPages(site);
-    QList<std::pair<Subject*, Comparison>> results = {
-        {&twin, {}}, {&windowed, {}}, {&least, {}}, {&watched, {}}, {&places, {}}, {&recorder, {}}};
+    QList<std::pair<Subject*, Comparison>> results = {{&twin, {}},    {&windowed, {}}, {&least, {}},
+                                                      {&watched, {}}, {&places, {}},   {&recorder, {}}};
     const int rounds = options.quick ? 1 : 4;
     for (int round = 0; round < rounds; ++round) {
         for (auto& [subject, result] : results) {

@@ -46,10 +46,9 @@ int main(int argc, char* argv[])
         } else if (args.at(i) == u"--only" && i + 1 < args.size()) {
             options.only = args.at(++i).split(u',', Qt::SkipEmptyParts);
         } else {
-            std::fprintf(
-                stderr,
-                "usage: tallyro-bench [--only overhead,startup,memory,pacing,file,check,diagnose,frames,floor] "
-                "[--quick]\n");
+            std::fprintf(stderr, "usage: tallyro-bench [--only "
+                                 "overhead,startup,memory,pacing,file,check,diagnose,frames,floor] "
+                                 "[--quick]\n");
             return 2;
         }
     }
