@@ -203,9 +203,14 @@ private slots:
             if (events.contains(u"before"_qs) && !events.contains(u"committed"_qs))
                 events << u"committed"_qs;
         });
+        // The window's own handler runs first: by then a finished page's status
+        // line is shown, whatever the Enter held back.
+        bool statusShown = false;
         connect(browser, &WebBrowser::DocumentComplete, this, [&](const QString& url) {
-            if (url == wanted)
+            if (url == wanted) {
                 events << u"complete"_qs;
+                statusShown = s.main->findChild<QWidget*>(u"StatusContainer"_qs)->updatesEnabled();
+            }
         });
         const QString slowFrame = u"/echo/slow?delay=1500"_qs;
         for (const auto& [page, action, target] :
@@ -223,6 +228,8 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(events.contains(u"complete"_qs), 15000);
             QVERIFY2(events == QStringList({"before", "committed", "complete"}),
                      qPrintable(page + u": "_qs + events.join(u' ')));
+            if (action == u"enter")
+                QVERIFY(statusShown);
             QTRY_VERIFY(!browser->Busy());
             // The status line's repaints are held back only for a moment.
             QTRY_VERIFY(s.main->findChild<QWidget*>(u"StatusContainer"_qs)->updatesEnabled());
