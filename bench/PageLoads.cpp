@@ -469,6 +469,15 @@ struct Comparison
 {
     QList<double> ratios, subjectMs, plainMs;
     QMap<QString, QList<double>> byKind;
+
+    void add(const Comparison& other)
+    {
+        ratios += other.ratios;
+        subjectMs += other.subjectMs;
+        plainMs += other.plainMs;
+        for (auto it = other.byKind.cbegin(); it != other.byKind.cend(); ++it)
+            byKind[it.key()] += it.value();
+    }
 };
 
 // Loads every page in both, alternating which goes first, each page both ways
@@ -521,6 +530,28 @@ Comparison compare(Subject& subject, Subject& plain, const QList<PageItem>& item
         }
     }
     return c;
+}
+
+using Results = QList<std::pair<Subject*, Comparison>>;
+
+// Each subject against the plain view, one pass over the pages each in turn,
+// round by round, so that a change in the machine's load touches them all
+// alike; each result adds up its subject's pairs. beforeTurn(i) and afterTurn()
+// run around subject i's pass.
+void compareInTurns(Results& results, Subject& plain, const QList<PageItem>& items, int rounds,
+                    const std::function<void()>& beforeRound,
+                    const std::function<void(qsizetype)>& beforeTurn = {},
+                    const std::function<void()>& afterTurn = {})
+{
+    for (int round = 0; round < rounds; ++round) {
+        for (qsizetype i = 0; i < results.size(); ++i) {
+            if (beforeTurn)
+                beforeTurn(i);
+            results[i].second.add(compare(*results[i].first, plain, items, 1, beforeRound, round));
+            if (afterTurn)
+                afterTurn();
+        }
+    }
 }
 
 void describe(const QString& what, const Comparison& c)
@@ -621,7 +652,6 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
         Subject* subject;
         bool recording = false;
         bool stopPoll = false;
-        Comparison result = {};
     };
     const auto clearSteps = [&recorder] { recorder.recorder->editor().clearitems(); };
     const auto label = [&recorder](const Variant& v) {
@@ -630,30 +660,28 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
     };
     const auto measure = [&](const QString& title, const QList<PageItem>& items, QList<Variant> variants) {
         section(title);
+        Results results;
+        for (const Variant& v : std::as_const(variants))
+            results.append(std::pair<Subject*, Comparison>(v.subject, {}));
         ProfilingApplication::enabled = true;
-        for (int round = 0; round < rounds; ++round) {
-            for (Variant& v : variants) {
-                label(v);
-                if (v.stopPoll)
+        compareInTurns(
+            results, plain, items, rounds, clearSteps,
+            [&](qsizetype i) {
+                label(variants.at(i));
+                if (variants.at(i).stopPoll)
                     qApp->installEventFilter(&stopper);
-                const Comparison c = compare(*v.subject, plain, items, 1, clearSteps, round);
-                qApp->removeEventFilter(&stopper);
-                v.result.ratios += c.ratios;
-                v.result.subjectMs += c.subjectMs;
-                v.result.plainMs += c.plainMs;
-                for (auto it = c.byKind.cbegin(); it != c.byKind.cend(); ++it)
-                    v.result.byKind[it.key()] += it.value();
-            }
-        }
+            },
+            [&] { qApp->removeEventFilter(&stopper); });
         ProfilingApplication::enabled = false;
         QStringList names;
-        for (Variant& v : variants) {
-            label(v);
-            const QString name = v.subject->name();
+        for (qsizetype i = 0; i < variants.size(); ++i) {
+            label(variants.at(i));
+            const QString name = variants.at(i).subject->name();
+            const Comparison& result = results.at(i).second;
             note(QStringLiteral("%1: %2 (median of %3 pairs)")
-                     .arg(name, fixed(median(v.result.ratios)))
-                     .arg(v.result.ratios.size()));
-            describe(name, v.result);
+                     .arg(name, fixed(median(result.ratios)))
+                     .arg(result.ratios.size()));
+            describe(name, result);
             names.append(name);
         }
         names.append(plain.name());
@@ -724,21 +752,14 @@ void measureFrames(const Options& options, const TestSite& site, RecorderSubject
                       site.url(QStringLiteral("/pages/frames.html?delay=40&v=%1").arg(v)),
                       {}});
     }
-    QList<std::pair<Subject*, Comparison>> results = {{&pageWorld, {}},
-                                                      {&emptyFrames, {}},
-                                                      {&captureFrames, {}},
-                                                      {&interceptedFrames, {}},
-                                                      {&recorder, {}}};
-    const int rounds = options.quick ? 1 : 5;
+    Results results = {{&pageWorld, {}},
+                       {&emptyFrames, {}},
+                       {&captureFrames, {}},
+                       {&interceptedFrames, {}},
+                       {&recorder, {}}};
     ProfilingApplication::enabled = true;
-    for (int round = 0; round < rounds; ++round) {
-        for (auto& [subject, result] : results) {
-            const Comparison c = compare(
-                *subject, plain, items, 1, [&recorder] { recorder.recorder->editor().clearitems(); }, round);
-            for (auto it = c.byKind.cbegin(); it != c.byKind.cend(); ++it)
-                result.byKind[it.key()] += it.value();
-        }
-    }
+    compareInTurns(results, plain, items, options.quick ? 1 : 5,
+                   [&recorder] { recorder.recorder->editor().clearitems(); });
     ProfilingApplication::enabled = false;
     for (const auto& [subject, result] : std::as_const(results))
         ProfilingApplication::report(subject->name());
@@ -781,18 +802,10 @@ void measureFloor(const Options& options, const TestSite& site, RecorderSubject&
     recorder.main->chkSave()->setChecked(true);
     recorder.suffix.clear();
     const QList<PageItem> items = realisticPages(site);
-    QList<std::pair<Subject*, Comparison>> results = {{&twin, {}},    {&windowed, {}}, {&least, {}},
-                                                      {&watched, {}}, {&places, {}},   {&recorder, {}}};
-    const int rounds = options.quick ? 1 : 4;
-    for (int round = 0; round < rounds; ++round) {
-        for (auto& [subject, result] : results) {
-            const Comparison c = compare(
-                *subject, plain, items, 1, [&recorder] { recorder.recorder->editor().clearitems(); }, round);
-            result.ratios += c.ratios;
-            for (auto it = c.byKind.cbegin(); it != c.byKind.cend(); ++it)
-                result.byKind[it.key()] += it.value();
-        }
-    }
+    Results results = {{&twin, {}},    {&windowed, {}}, {&least, {}},
+                       {&watched, {}}, {&places, {}},   {&recorder, {}}};
+    compareInTurns(results, plain, items, options.quick ? 1 : 4,
+                   [&recorder] { recorder.recorder->editor().clearitems(); });
     for (const auto& [subject, result] : std::as_const(results)) {
         figure(QStringLiteral("realistic pages, %1: %2 (median of %3 pairs)")
                    .arg(subject->name(), fixed(median(result.ratios)))
