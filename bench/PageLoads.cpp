@@ -391,6 +391,12 @@ public:
     }
     QWebEnginePage* page() const override { return main->brwWebBrowser()->page(); }
 
+    // Empties the store before each round, so that it never fills.
+    std::function<void()> clearSteps() const
+    {
+        return [r = recorder.get()] { r->editor().clearitems(); };
+    }
+
     std::unique_ptr<Recorder> recorder;
     frmBrowser* main = nullptr;
     QString suffix; // names a variant of the measurement
@@ -554,11 +560,8 @@ void compareInTurns(Results& results, Subject& plain, const QList<PageItem>& ite
     }
 }
 
-void describe(const QString& what, const Comparison& c)
+void describeKinds(const Comparison& c)
 {
-    note(QStringLiteral("%1 ms: %2").arg(what, spread(c.subjectMs)));
-    note(QStringLiteral("plain view ms: %1").arg(spread(c.plainMs)));
-    note(QStringLiteral("ratio of the medians: %1").arg(fixed(median(c.subjectMs) / median(c.plainMs))));
     for (auto it = c.byKind.cbegin(); it != c.byKind.cend(); ++it)
         note(QStringLiteral("ratio, %1 (%2 pairs): %3")
                  .arg(it.key())
@@ -566,20 +569,28 @@ void describe(const QString& what, const Comparison& c)
                  .arg(spread(it.value(), 2)));
 }
 
+void describe(const QString& what, const Comparison& c)
+{
+    note(QStringLiteral("%1 ms: %2").arg(what, spread(c.subjectMs)));
+    note(QStringLiteral("plain view ms: %1").arg(spread(c.plainMs)));
+    note(QStringLiteral("ratio of the medians: %1").arg(fixed(median(c.subjectMs) / median(c.plainMs))));
+    describeKinds(c);
+}
+
 void measureOverhead(const Options& options, const TestSite& site, RecorderSubject& recorder, Subject& plain)
 {
     section(QStringLiteral("recording overhead"));
     recorder.main->chkSave()->setChecked(true);
-    const Comparison c = compare(recorder, plain, overheadPages(site), options.quick ? 1 : 4,
-                                 [&recorder] { recorder.recorder->editor().clearitems(); });
+    const Comparison c =
+        compare(recorder, plain, overheadPages(site), options.quick ? 1 : 4, recorder.clearSteps());
     figure(QStringLiteral("recording overhead: %1 (median of %2 pairs)")
                .arg(fixed(median(c.ratios)))
                .arg(c.ratios.size()));
     describe(QStringLiteral("recorder"), c);
     note(QStringLiteral("steps recorded in the last round: %1")
              .arg(recorder.recorder->editor().store().count()));
-    const Comparison r = compare(recorder, plain, realisticPages(site), options.quick ? 1 : 4,
-                                 [&recorder] { recorder.recorder->editor().clearitems(); });
+    const Comparison r =
+        compare(recorder, plain, realisticPages(site), options.quick ? 1 : 4, recorder.clearSteps());
     figure(QStringLiteral("recording overhead, realistic pages: %1 (median of %2 pairs)")
                .arg(fixed(median(r.ratios)))
                .arg(r.ratios.size()));
@@ -653,7 +664,6 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
         bool recording = false;
         bool stopPoll = false;
     };
-    const auto clearSteps = [&recorder] { recorder.recorder->editor().clearitems(); };
     const auto label = [&recorder](const Variant& v) {
         recorder.main->chkSave()->setChecked(v.recording);
         recorder.suffix = v.stopPoll ? QStringLiteral(", load poll stopped") : QString();
@@ -665,7 +675,7 @@ void diagnoseOverhead(const Options& options, const TestSite& site, RecorderSubj
             results.append(std::pair<Subject*, Comparison>(v.subject, {}));
         ProfilingApplication::enabled = true;
         compareInTurns(
-            results, plain, items, rounds, clearSteps,
+            results, plain, items, rounds, recorder.clearSteps(),
             [&](qsizetype i) {
                 label(variants.at(i));
                 if (variants.at(i).stopPoll)
@@ -758,8 +768,7 @@ void measureFrames(const Options& options, const TestSite& site, RecorderSubject
                        {&interceptedFrames, {}},
                        {&recorder, {}}};
     ProfilingApplication::enabled = true;
-    compareInTurns(results, plain, items, options.quick ? 1 : 5,
-                   [&recorder] { recorder.recorder->editor().clearitems(); });
+    compareInTurns(results, plain, items, options.quick ? 1 : 5, recorder.clearSteps());
     ProfilingApplication::enabled = false;
     for (const auto& [subject, result] : std::as_const(results))
         ProfilingApplication::report(subject->name());
@@ -804,17 +813,12 @@ void measureFloor(const Options& options, const TestSite& site, RecorderSubject&
     const QList<PageItem> items = realisticPages(site);
     Results results = {{&twin, {}},    {&windowed, {}}, {&least, {}},
                        {&watched, {}}, {&places, {}},   {&recorder, {}}};
-    compareInTurns(results, plain, items, options.quick ? 1 : 4,
-                   [&recorder] { recorder.recorder->editor().clearitems(); });
+    compareInTurns(results, plain, items, options.quick ? 1 : 4, recorder.clearSteps());
     for (const auto& [subject, result] : std::as_const(results)) {
         figure(QStringLiteral("realistic pages, %1: %2 (median of %3 pairs)")
                    .arg(subject->name(), fixed(median(result.ratios)))
                    .arg(result.ratios.size()));
-        for (auto it = result.byKind.cbegin(); it != result.byKind.cend(); ++it)
-            note(QStringLiteral("ratio, %1 (%2 pairs): %3")
-                     .arg(it.key())
-                     .arg(it.value().size())
-                     .arg(spread(it.value(), 2)));
+        describeKinds(result);
     }
 }
 
