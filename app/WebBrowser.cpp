@@ -101,7 +101,8 @@ QString excludeRule(const QString& address)
     return QStringLiteral("// @exclude ") + address;
 }
 
-QWebEngineScript captureScript(const QString& marker, ScriptPlace place, const QString& top = {})
+// The page script's source for a place, headed by its address rules.
+QString captureSource(const QString& marker, ScriptPlace place, const QString& top = {})
 {
     static const QString source = [] {
         QFile file(QStringLiteral(":/tallyro/capture.js"));
@@ -126,7 +127,6 @@ QWebEngineScript captureScript(const QString& marker, ScriptPlace place, const Q
                                                place == ScriptPlace::Frames ? QStringLiteral("true")
                                                                             : QStringLiteral("false")));
     }
-    QString code = *body;
     // A document the rules leave out gets no context of the script's world.
     QStringList header;
     if (place == ScriptPlace::Blank) {
@@ -137,13 +137,18 @@ QWebEngineScript captureScript(const QString& marker, ScriptPlace place, const Q
             header << excludeRule(top);
     }
     header.removeAll(QString());
-    code.prepend(QStringLiteral("// ==UserScript==\n%1\n// ==/UserScript==\n").arg(header.join(u'\n')));
+    return QStringLiteral("// ==UserScript==\n%1\n// ==/UserScript==\n").arg(header.join(u'\n')) + *body;
+}
+
+QWebEngineScript captureScript(const QString& marker, ScriptPlace place, const QString& top = {})
+{
+    const bool pageWorld = place == ScriptPlace::TopDocument;
     QWebEngineScript script;
     script.setName(place == ScriptPlace::TopDocument ? QStringLiteral("tallyro-capture-top")
                    : place == ScriptPlace::Frames    ? QStringLiteral("tallyro-capture-frames")
                    : place == ScriptPlace::Blank     ? QStringLiteral("tallyro-capture-blank")
                                                      : QStringLiteral("tallyro-capture"));
-    script.setSourceCode(code);
+    script.setSourceCode(captureSource(marker, place, top));
     script.setInjectionPoint(QWebEngineScript::DocumentCreation);
     script.setWorldId(pageWorld ? QWebEngineScript::MainWorld : QWebEngineScript::ApplicationWorld);
     script.setRunsOnSubFrames(!pageWorld);
@@ -256,6 +261,11 @@ struct WebBrowser::Private
     // that opened another).
     bool separateEverywhere = origin == Origin::NewWindow;
     QString scriptTop; // the top address the frames' script leaves out
+    // The frames' script, made once and changed in place: a page whose scripts
+    // were given a few hundred new scripts stops running its earlier ones (the
+    // top document's and the profile's among them), while a changed script
+    // keeps its place.
+    std::optional<QWebEngineScript> framesScript;
     QList<NavigationTracker::Started> outbox;
     QTimer flushTimer;
     QTimer pollTimer;
@@ -840,7 +850,11 @@ void WebBrowser::Private::placeCapture(const QString& top)
         return;
     for (const QWebEngineScript& old : frames)
         scripts.remove(old);
-    scripts.insert(captureScript(consoleMarker, ScriptPlace::Frames, top));
+    if (framesScript)
+        framesScript->setSourceCode(captureSource(consoleMarker, ScriptPlace::Frames, top));
+    else
+        framesScript = captureScript(consoleMarker, ScriptPlace::Frames, top);
+    scripts.insert(*framesScript);
     scriptTop = top;
 }
 

@@ -303,8 +303,15 @@ protected:
                                 : emptyScript(QWebEngineScript::ApplicationWorld,
                                               QStringLiteral("@exclude about:*\n// @exclude ") + url, {},
                                               m_framesReachTop ? QStringLiteral("window.top;") : QString());
-            script.setName(QStringLiteral("frames"));
-            scripts.insert(script);
+            // Changed in place, as the recorder's: new scripts by the hundred
+            // would stop the page's earlier ones.
+            if (m_frames) {
+                m_frames->setSourceCode(script.sourceCode());
+            } else {
+                script.setName(QStringLiteral("frames"));
+                m_frames = script;
+            }
+            scripts.insert(*m_frames);
         }
     }
 
@@ -337,6 +344,7 @@ private:
     QString m_name;
     QWebEngineProfile* m_ownProfile = nullptr;
     bool m_framesScript = false;
+    std::optional<QWebEngineScript> m_frames;
     bool m_framesReachTop = false;
     bool m_framesCapture = false;
     bool m_useWorldOnce = false;
