@@ -15,6 +15,7 @@
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QPointer>
+#include <QSet>
 #include <QStackedLayout>
 #include <QTimer>
 #include <QUuid>
@@ -277,10 +278,17 @@ struct WebBrowser::Private
     // window is busy while any frame loads.
     QList<QPair<QString, qint64>> frameLoads;
 
-    // What started each history entry (by its index), so that a return to the
-    // entry carries the body that created it.
+    // What started each history entry, so that a return to the entry carries
+    // the body that created it. An entry is known by its address and the time
+    // it was last shown: its index moves once the history is full and the
+    // engine drops the oldest entry for each new one.
+    using EntryId = QPair<QString, qint64>;
+    static EntryId entryId(const QWebEngineHistoryItem& item)
+    {
+        return {NavigationTracker::key(shownUrl(item.url())), item.lastVisited().toMSecsSinceEpoch()};
+    }
     std::optional<NavigationTracker::Started> lastMainStarted;
-    QHash<int, NavigationTracker::Started> historyStarts;
+    QHash<EntryId, NavigationTracker::Started> historyStarts;
 
     // A POST the program itself loads (replay): its body for the event.
     QString programPostKey;
@@ -738,8 +746,16 @@ void WebBrowser::Private::mainDocumentCommitted(const QUrl& url)
     queue(tracker.committed(url, true, now()));
     flush();
     if (lastMainStarted) {
-        historyStarts.insert(page->history()->currentItemIndex(), *lastMainStarted);
+        const QWebEngineHistory* history = page->history();
+        historyStarts.insert(entryId(history->currentItem()), *lastMainStarted);
         lastMainStarted.reset();
+        // Only the entries the history still holds (a revisited entry has a new time).
+        if (historyStarts.size() > 2 * history->count()) {
+            QSet<EntryId> held;
+            for (int i = 0; i < history->count(); ++i)
+                held.insert(entryId(history->itemAt(i)));
+            historyStarts.removeIf([&held](const auto& entry) { return !held.contains(entry.key()); });
+        }
     }
     if (origin == Origin::NewWindow && !shown && url.isValid() && url.toString() != blankPage)
         showPage();
@@ -755,10 +771,12 @@ std::optional<NavigationTracker::Started> WebBrowser::Private::historyStart(cons
     const QString wanted = NavigationTracker::key(url);
     for (int distance = 0; distance < history->count(); ++distance) {
         for (const int i : {current - distance, current + distance}) {
-            if (i < 0 || i >= history->count() ||
-                NavigationTracker::key(shownUrl(history->itemAt(i).url())) != wanted)
+            if (i < 0 || i >= history->count())
                 continue;
-            if (auto it = historyStarts.constFind(i); it != historyStarts.cend())
+            const EntryId id = entryId(history->itemAt(i));
+            if (id.first != wanted)
+                continue;
+            if (auto it = historyStarts.constFind(id); it != historyStarts.cend())
                 return *it;
             return std::nullopt;
         }

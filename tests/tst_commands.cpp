@@ -9,6 +9,7 @@
 #include "RepaintThrottle.h"
 #include "TransactionFile.h"
 
+#include <QWebEngineHistory>
 #include <QtWidgets>
 
 using namespace browserdriver;
@@ -203,10 +204,29 @@ private slots:
     // Step back and Play send a recorded post again. Its form is text/plain in
     // windows-1252, its bytes above 0x7F (a form-encoded body is the journey's).
     // Step back removes the last step and returns to the posted page as a
-    // duplicate, so no GET step of it appears; Stop leaves the rest unrequested.
+    // duplicate, so no GET step of it appears, also once the window's history
+    // is full and the engine drops its oldest entries; Stop leaves the rest unrequested.
+    void recordedPostSentAgain_data()
+    {
+        QTest::addColumn<int>("pagesBefore");
+        QTest::newRow("fresh window") << 0;
+        QTest::newRow("history full") << 60;
+    }
     void recordedPostSentAgain()
     {
+        QFETCH(int, pagesBefore);
         Session s(*m_site);
+        if (pagesBefore) {
+            // Pages of a history entry each, not recorded.
+            QVERIFY(userinput::click(s.main->chkSave()));
+            QVERIFY(s.type(s.site.url(u"/hops.html?left=%1&push"_qs.arg(pagesBefore))));
+            QTRY_COMPARE_WITH_TIMEOUT(s.main->brwWebBrowser()->LocationURL(),
+                                      s.site.url(u"/hops.html?left=0&push"_qs), 60000);
+            QVERIFY(s.waitIdle(s.main));
+            // The engine dropped the oldest entries.
+            QVERIFY(s.main->brwWebBrowser()->page()->history()->count() < pagesBefore);
+            QVERIFY(userinput::click(s.main->chkSave()));
+        }
         QVERIFY(s.open(s.site.url(u"/forms/cs-text-plain-1252.htm"_qs)));
         m_site->clear();
         QVERIFY(click(s.main->brwWebBrowser(), u"#go"_qs));
