@@ -15,7 +15,6 @@
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QPointer>
-#include <QSet>
 #include <QStackedLayout>
 #include <QTimer>
 #include <QUuid>
@@ -278,17 +277,16 @@ struct WebBrowser::Private
     // window is busy while any frame loads.
     QList<QPair<QString, qint64>> frameLoads;
 
-    // What started each history entry, so that a return to the entry carries
-    // the body that created it. An entry is known by its address and the time
-    // it was last shown: its index moves once the history is full and the
-    // engine drops the oldest entry for each new one.
-    using EntryId = QPair<QString, qint64>;
-    static EntryId entryId(const QWebEngineHistoryItem& item)
-    {
-        return {NavigationTracker::key(shownUrl(item.url())), item.lastVisited().toMSecsSinceEpoch()};
-    }
+    // What started each history entry (by its index), so that a return to the
+    // entry carries the body that created it. Once the history is full the
+    // engine drops its oldest entry for each new one, and the indices move.
     std::optional<NavigationTracker::Started> lastMainStarted;
-    QHash<EntryId, NavigationTracker::Started> historyStarts;
+    QHash<int, NavigationTracker::Started> historyStarts;
+    // The history as the last commit left it: its size, the current entry's
+    // index and the time that entry was shown (which no other entry shares).
+    int historyCount = 0;
+    int historyIndex = -1;
+    qint64 historyShown = 0;
 
     // A POST the program itself loads (replay): its body for the event.
     QString programPostKey;
@@ -745,18 +743,25 @@ void WebBrowser::Private::mainDocumentCommitted(const QUrl& url)
     mainCommitted = true;
     queue(tracker.committed(url, true, now()));
     flush();
-    if (lastMainStarted) {
-        const QWebEngineHistory* history = page->history();
-        historyStarts.insert(entryId(history->currentItem()), *lastMainStarted);
-        lastMainStarted.reset();
-        // Only the entries the history still holds (a revisited entry has a new time).
-        if (historyStarts.size() > 2 * history->count()) {
-            QSet<EntryId> held;
-            for (int i = 0; i < history->count(); ++i)
-                held.insert(entryId(history->itemAt(i)));
-            historyStarts.removeIf([&held](const auto& entry) { return !held.contains(entry.key()); });
-        }
+    const QWebEngineHistory* history = page->history();
+    const int count = history->count();
+    const int index = history->currentItemIndex();
+    // A new last entry of a full history: the one that was last moved down a place.
+    if (count >= 2 && count == historyCount && index == count - 1 && historyIndex == index &&
+        history->itemAt(index - 1).lastVisited().toMSecsSinceEpoch() == historyShown) {
+        QHash<int, NavigationTracker::Started> moved;
+        for (auto it = historyStarts.cbegin(); it != historyStarts.cend(); ++it)
+            if (it.key() > 0)
+                moved.insert(it.key() - 1, it.value());
+        historyStarts = std::move(moved);
     }
+    if (lastMainStarted) {
+        historyStarts.insert(index, *lastMainStarted);
+        lastMainStarted.reset();
+    }
+    historyCount = count;
+    historyIndex = index;
+    historyShown = history->currentItem().lastVisited().toMSecsSinceEpoch();
     if (origin == Origin::NewWindow && !shown && url.isValid() && url.toString() != blankPage)
         showPage();
     emit q->NavigateComplete2();
@@ -771,12 +776,13 @@ std::optional<NavigationTracker::Started> WebBrowser::Private::historyStart(cons
     const QString wanted = NavigationTracker::key(url);
     for (int distance = 0; distance < history->count(); ++distance) {
         for (const int i : {current - distance, current + distance}) {
-            if (i < 0 || i >= history->count())
+            if (i < 0 || i >= history->count() ||
+                NavigationTracker::key(shownUrl(history->itemAt(i).url())) != wanted)
                 continue;
-            const EntryId id = entryId(history->itemAt(i));
-            if (id.first != wanted)
-                continue;
-            if (auto it = historyStarts.constFind(id); it != historyStarts.cend())
+            // A start of another address belongs to an entry that has moved
+            // unseen (a frame's navigation dropped an entry of a full history).
+            if (auto it = historyStarts.constFind(i);
+                it != historyStarts.cend() && NavigationTracker::key(it->url) == wanted)
                 return *it;
             return std::nullopt;
         }
