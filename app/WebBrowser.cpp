@@ -874,10 +874,9 @@ void WebBrowser::Private::placeCapture(const QString& top)
         return;
     for (const QWebEngineScript& old : frames)
         scripts.remove(old);
-    if (framesScript)
-        framesScript->setSourceCode(captureSource(consoleMarker, ScriptPlace::Frames, top));
-    else
-        framesScript = captureScript(consoleMarker, ScriptPlace::Frames, top);
+    if (!framesScript)
+        framesScript = captureScript(consoleMarker, ScriptPlace::Frames);
+    framesScript->setSourceCode(captureSource(consoleMarker, ScriptPlace::Frames, top));
     scripts.insert(*framesScript);
     scriptTop = top;
 }

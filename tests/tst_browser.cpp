@@ -45,6 +45,21 @@ QByteArray expectedBody(const LoggedRequest& r)
     return entries.join('&');
 }
 
+// Does what a corpus trigger says: "click SELECTOR", "enter SELECTOR", "js
+// SCRIPT"; "auto" asks nothing (the page acts by itself).
+bool act(WebBrowser* browser, const QString& trigger)
+{
+    const QString how = trigger.section(u' ', 0, 0);
+    const QString what = trigger.section(u' ', 1);
+    if (how == u"click")
+        return click(browser, what);
+    if (how == u"enter")
+        return pressEnter(browser, what);
+    if (how == u"js")
+        runJs(browser, what);
+    return how == u"js" || how == u"auto";
+}
+
 // The shared session, with what the site served to compare against.
 struct Session : RecorderSession
 {
@@ -280,13 +295,9 @@ private slots:
         WebBrowser* browser = s.main->brwWebBrowser();
         const QString how = trigger.section(u' ', 0, 0);
         const QString what = trigger.section(u' ', 1);
-        if (how == u"click")
-            QVERIFY(click(browser, what));
-        else if (how == u"enter")
-            QVERIFY(pressEnter(browser, what));
-        else if (how == u"js")
-            runJs(browser, what);
-        else if (how == u"wait") // the page moves on by itself
+        if (how != u"wait")
+            QVERIFY(act(browser, trigger));
+        else // the page moves on by itself
             QTRY_VERIFY_WITH_TIMEOUT(
                 std::ranges::any_of(m_site->navigations(),
                                     [&](const auto& r) { return r.target == what.toUtf8(); }),
@@ -324,22 +335,12 @@ private slots:
     {
         Session s(*m_site);
         // Not recording meanwhile, so the store does not fill.
-        QVERIFY(userinput::click(s.main->chkSave()));
-        QVERIFY(!s.main->chkSave()->isChecked());
-        QVERIFY(s.type(s.site.url(u"/hops.html?left=200"_qs)));
-        QTRY_COMPARE_WITH_TIMEOUT(s.main->brwWebBrowser()->LocationURL(), s.site.url(u"/hops.html?left=0"_qs),
-                                  120000);
-        QVERIFY(s.waitIdle(s.main));
-        QVERIFY(userinput::click(s.main->chkSave()));
-        QVERIFY(s.main->chkSave()->isChecked());
-        for (const auto& [page, send] : {std::pair(u"/forms/non-ascii.html"_qs, u"#go"_qs),
-                                         {u"/forms/tamper-frame-realm.html"_qs, QString()}}) {
+        QVERIFY(s.browseUnrecorded(200, false));
+        for (const auto& [page, trigger] : {std::pair(u"/forms/non-ascii.html"_qs, u"click #go"_qs),
+                                            {u"/forms/tamper-frame-realm.html"_qs, u"js send()"_qs}}) {
             m_site->clear();
             QVERIFY(s.open(s.site.url(page)));
-            if (send.isEmpty())
-                runJs(s.main->brwWebBrowser(), u"send()"_qs);
-            else
-                QVERIFY(click(s.main->brwWebBrowser(), send));
+            QVERIFY(act(s.main->brwWebBrowser(), trigger));
             QTRY_COMPARE_WITH_TIMEOUT(s.served(true).size(), 1, 15000);
             QVERIFY(s.waitIdle(s.main));
             QTRY_VERIFY2(s.steps().contains(s.served(true).first()),

@@ -217,15 +217,9 @@ private slots:
         QFETCH(int, pagesBefore);
         Session s(*m_site);
         if (pagesBefore) {
-            // Pages of a history entry each, not recorded.
-            QVERIFY(userinput::click(s.main->chkSave()));
-            QVERIFY(s.type(s.site.url(u"/hops.html?left=%1&push"_qs.arg(pagesBefore))));
-            QTRY_COMPARE_WITH_TIMEOUT(s.main->brwWebBrowser()->LocationURL(),
-                                      s.site.url(u"/hops.html?left=0&push"_qs), 60000);
-            QVERIFY(s.waitIdle(s.main));
+            QVERIFY(s.browseUnrecorded(pagesBefore, true));
             // The engine dropped the oldest entries.
             QVERIFY(s.main->brwWebBrowser()->page()->history()->count() < pagesBefore);
-            QVERIFY(userinput::click(s.main->chkSave()));
         }
         QVERIFY(s.open(s.site.url(u"/forms/cs-text-plain-1252.htm"_qs)));
         m_site->clear();

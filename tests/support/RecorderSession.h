@@ -87,6 +87,24 @@ struct RecorderSession
                      qPrintable(main->brwWebBrowser()->LocationURL()));
         return loaded;
     }
+    // With Recording off, a page of the site loads itself hops more times (each
+    // load a history entry of its own if asked); Recording is on again after.
+    bool browseUnrecorded(int hops, bool ownEntries)
+    {
+        const QString suffix = ownEntries ? u"&push"_qs : QString();
+        if (!userinput::click(main->chkSave()) || main->chkSave()->isChecked() ||
+            !type(site.url(u"/hops.html?left=%1%2"_qs.arg(hops).arg(suffix))))
+            return false;
+        const QString last = site.url(u"/hops.html?left=0"_qs + suffix);
+        // Waited for with the event loop running throughout: qWaitFor's sleeps
+        // between its passes slow the engine's many tasks of each load.
+        const QDeadlineTimer deadline(120000);
+        while (main->brwWebBrowser()->LocationURL() != last && !deadline.hasExpired())
+            QTest::qWait(50);
+        if (main->brwWebBrowser()->LocationURL() != last || !waitIdle(main))
+            return false;
+        return userinput::click(main->chkSave()) && main->chkSave()->isChecked();
+    }
     // Records count pages of the site.
     bool record(int pages)
     {
