@@ -121,7 +121,7 @@ QString captureSource(const QString& marker, ScriptPlace place, const QString& t
             bodies.clear();
         body = bodies.insert(key, QString(source)
                                       .replace(QStringLiteral("@MARKER@"), marker)
-                                      .replace(QStringLiteral("@TOP_ONLY@"),
+                                      .replace(QStringLiteral("@PAGE_WORLD@"),
                                                pageWorld ? QStringLiteral("true") : QStringLiteral("false"))
                                       .replace(QStringLiteral("@FRAMES_ONLY@"),
                                                place == ScriptPlace::Frames ? QStringLiteral("true")

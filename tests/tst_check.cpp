@@ -377,17 +377,24 @@ private slots:
     void oneTimeValuesFlagged_data()
     {
         QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("frame");      // the form's frame; none for the top document
         QTest::addColumn<QStringList>("typing"); // "id=text": what a person types into a field
         QTest::addColumn<QStringList>("flagged");
 
+        const QString top;
         QTest::newRow("hidden field")
-            << "/onetime/hidden.html" << QStringList{"name=Ann"} << QStringList{"csrf_token"};
+            << "/onetime/hidden.html" << top << QStringList{"name=Ann"} << QStringList{"csrf_token"};
         QTest::newRow("meta tag, copied by script")
-            << "/onetime/meta.html" << QStringList{"text=hello"} << QStringList{"form_key"};
-        QTest::newRow("added by script") << "/onetime/script.html" << QStringList() << QStringList{"sig"};
-        QTest::newRow("token in a link") << "/onetime/link.html" << QStringList() << QStringList{"sid"};
+            << "/onetime/meta.html" << top << QStringList{"text=hello"} << QStringList{"form_key"};
+        QTest::newRow("added by script")
+            << "/onetime/script.html" << top << QStringList() << QStringList{"sig"};
+        QTest::newRow("token in a link")
+            << "/onetime/link.html" << top << QStringList() << QStringList{"sid"};
         QTest::newRow("typed password, chosen product code")
-            << "/onetime/lookalike.html" << QStringList{"user=ann", "pass=Summer2024ab"} << QStringList();
+            << "/onetime/lookalike.html" << top << QStringList{"user=ann", "pass=Summer2024ab"}
+            << QStringList();
+        QTest::newRow("the same in a frame") << "/onetime/lookalike-frame.html" << u"iframe >> "_qs
+                                             << QStringList{"user=ann", "pass=Summer2024ab"} << QStringList();
     }
 
     // Recording flags the values the site gave for one use, and only those; the
@@ -395,23 +402,26 @@ private slots:
     void oneTimeValuesFlagged()
     {
         QFETCH(QString, page);
+        QFETCH(QString, frame);
         QFETCH(QStringList, typing);
         QFETCH(QStringList, flagged);
         RecorderSession s(*m_site);
         QVERIFY(s.open(m_site->url(page)));
         WebBrowser* browser = s.main->brwWebBrowser();
         for (const QString& field : typing) {
-            QVERIFY(browserdriver::click(browser, u'#' + field.section(u'=', 0, 0)));
+            QVERIFY(browserdriver::click(browser, frame + u'#' + field.section(u'=', 0, 0)));
             QVERIFY(userinput::type(field.section(u'=', 1)));
         }
-        QVERIFY(browserdriver::click(browser, u"#go"_qs));
-        QTRY_COMPARE(s.count(), 2);
+        QVERIFY(browserdriver::click(browser, frame + u"#go"_qs));
+        // The page, its frame's document if any, the form's or link's step.
+        const int sent = frame.isEmpty() ? 1 : 2;
+        QTRY_COMPARE(s.count(), sent + 1);
         QVERIFY(s.waitIdle(s.main));
-        const RecordedStep step = s.editor().store().at(1);
+        const RecordedStep step = s.editor().store().at(sent);
         QCOMPARE(step.oneTime.value_or(QStringList{u"(not judged)"_qs}), flagged);
 
         auto* note = s.editor().findChild<QLabel*>(u"lblOneTime"_qs);
-        QTRY_COMPARE(s.editor().selectedLine(), 1);
+        QTRY_COMPARE(s.editor().selectedLine(), sent);
         QCOMPARE(note->isVisibleTo(&s.editor()), !flagged.isEmpty());
         if (flagged.isEmpty())
             return;
@@ -421,7 +431,8 @@ private slots:
         MessageBoxCatcher boxes;
         QVERIFY(s.press(Qt::Key_U, Qt::ControlModifier));
         QTRY_COMPARE(boxes.count(), 1);
-        QVERIFY2(boxes.last().text.contains(u"Step 2 ("_qs + step.label + u"): "_qs + flagged.join(u", "_qs)),
+        QVERIFY2(boxes.last().text.contains(u"Step %1 ("_qs.arg(sent + 1) + step.label + u"): "_qs +
+                                            flagged.join(u", "_qs)),
                  qPrintable(boxes.last().text));
         QTest::qWait(200);
         QCOMPARE(boxes.count(), 1);

@@ -19,7 +19,8 @@
     // Whether this is the top document, found without reaching another window
     // (which would give that window's document a context in this world, and
     // every later document of it too).
-    const isTop = @TOP_ONLY@ || location.ancestorOrigins.length === 0;
+    const pageWorld = @PAGE_WORLD@; // else the program's own world
+    const isTop = pageWorld || location.ancestorOrigins.length === 0;
     // The frames' script: the top document has a script of its own.
     if (@FRAMES_ONLY@ && isTop)
         return;
@@ -36,43 +37,7 @@
     const later = bind.call(setTimeout, window);
     const listen = method(EventTarget.prototype, 'addEventListener');
     const unlisten = method(EventTarget.prototype, 'removeEventListener');
-    const eventTarget = getter(Event.prototype, 'target');
-    const eventCancelable = getter(Event.prototype, 'cancelable');
-    const preventDefault = method(Event.prototype, 'preventDefault');
-    const composedPath = method(Event.prototype, 'composedPath');
-    const submitterOf = getter(SubmitEvent.prototype, 'submitter');
-    const formDataOf = getter(FormDataEvent.prototype, 'formData');
-    const formDataEntries = method(FormData.prototype, 'entries');
-    const iteratorNext = method(Object.getPrototypeOf(formDataEntries(new FormData())), 'next');
-    const fileName = getter(File.prototype, 'name');
-    const formElements = getter(HTMLFormElement.prototype, 'elements');
-    const formMethod = getter(HTMLFormElement.prototype, 'method');
-    const formAction = getter(HTMLFormElement.prototype, 'action');
-    const formEnctype = getter(HTMLFormElement.prototype, 'enctype');
-    const collectionLength = getter(HTMLCollection.prototype, 'length');
-    const collectionItem = method(HTMLCollection.prototype, 'item');
-    const getAttribute = method(Element.prototype, 'getAttribute');
-    const hasAttribute = method(Element.prototype, 'hasAttribute');
-    const localName = getter(Element.prototype, 'localName');
-    const inputType = getter(HTMLInputElement.prototype, 'type');
-    // A submitter's own method, address and encoding, by its kind.
-    const submitterProperty = { __proto__: null };
-    for (const kind of [['input', HTMLInputElement], ['button', HTMLButtonElement]]) {
-        submitterProperty[kind[0]] = {
-            __proto__: null,
-            formmethod: getter(kind[1].prototype, 'formMethod'),
-            formaction: getter(kind[1].prototype, 'formAction'),
-            formenctype: getter(kind[1].prototype, 'formEnctype'),
-        };
-    }
-    const Decoder = TextDecoder;
-    const decoderEncoding = getter(TextDecoder.prototype, 'encoding');
-    const characterSet = getter(Document.prototype, 'characterSet');
     const documentUrl = getter(Document.prototype, 'URL');
-    const baseUri = getter(Node.prototype, 'baseURI');
-    const Address = URL;
-    const addressHref = getter(URL.prototype, 'href');
-    const recordTarget = getter(MutationRecord.prototype, 'target');
     const indexOf = method(String.prototype, 'indexOf');
     const slice = method(String.prototype, 'slice');
     const charCodeAt = method(String.prototype, 'charCodeAt');
@@ -80,6 +45,66 @@
     const WeakSetOf = WeakSet;
     const weakAdd = method(WeakSet.prototype, 'add');
     const weakHas = method(WeakSet.prototype, 'has');
+
+    // What the handlers use of events, forms and addresses. In the page's world
+    // it is taken now, before the page's scripts run. No page script reaches the
+    // program's own world, and there taking it would have the engine build these
+    // prototypes in every document (about half a millisecond each, most of the
+    // script's cost in a frame): it is taken by the first handler that runs.
+    let eventTarget, eventCancelable, preventDefault, composedPath, submitterOf, formDataOf, formDataEntries,
+        iteratorNext, fileName, formElements, formMethod, formAction, formEnctype, collectionLength,
+        collectionItem, getAttribute, hasAttribute, localName, inputType, submitterProperty, Decoder,
+        decoderEncoding, characterSet, baseUri, Address, addressHref, recordTarget, destination, navigationType,
+        destinationUrl;
+    let taken = false;
+    function take() {
+        if (taken)
+            return;
+        taken = true;
+        eventTarget = getter(Event.prototype, 'target');
+        eventCancelable = getter(Event.prototype, 'cancelable');
+        preventDefault = method(Event.prototype, 'preventDefault');
+        composedPath = method(Event.prototype, 'composedPath');
+        submitterOf = getter(SubmitEvent.prototype, 'submitter');
+        formDataOf = getter(FormDataEvent.prototype, 'formData');
+        formDataEntries = method(FormData.prototype, 'entries');
+        iteratorNext = method(Object.getPrototypeOf(formDataEntries(new FormData())), 'next');
+        fileName = getter(File.prototype, 'name');
+        formElements = getter(HTMLFormElement.prototype, 'elements');
+        formMethod = getter(HTMLFormElement.prototype, 'method');
+        formAction = getter(HTMLFormElement.prototype, 'action');
+        formEnctype = getter(HTMLFormElement.prototype, 'enctype');
+        collectionLength = getter(HTMLCollection.prototype, 'length');
+        collectionItem = method(HTMLCollection.prototype, 'item');
+        getAttribute = method(Element.prototype, 'getAttribute');
+        hasAttribute = method(Element.prototype, 'hasAttribute');
+        localName = getter(Element.prototype, 'localName');
+        inputType = getter(HTMLInputElement.prototype, 'type');
+        // A submitter's own method, address and encoding, by its kind.
+        submitterProperty = { __proto__: null };
+        for (const kind of [['input', HTMLInputElement], ['button', HTMLButtonElement]]) {
+            submitterProperty[kind[0]] = {
+                __proto__: null,
+                formmethod: getter(kind[1].prototype, 'formMethod'),
+                formaction: getter(kind[1].prototype, 'formAction'),
+                formenctype: getter(kind[1].prototype, 'formEnctype'),
+            };
+        }
+        Decoder = TextDecoder;
+        decoderEncoding = getter(TextDecoder.prototype, 'encoding');
+        characterSet = getter(Document.prototype, 'characterSet');
+        baseUri = getter(Node.prototype, 'baseURI');
+        Address = URL;
+        addressHref = getter(URL.prototype, 'href');
+        recordTarget = getter(MutationRecord.prototype, 'target');
+        try {
+            destination = getter(NavigateEvent.prototype, 'destination');
+            navigationType = getter(NavigateEvent.prototype, 'navigationType');
+            destinationUrl = getter(NavigationDestination.prototype, 'url');
+        } catch (error) { /* no navigation API */ }
+    }
+    if (pageWorld)
+        take();
 
     const doc = document;
     const frameId = Math.random().toString(36).slice(2);
@@ -130,6 +155,7 @@
     listen(window, 'submit', guarded(function (e) {
         if (!e.isTrusted)
             return;
+        take();
         lastForm = eventTarget(e);
         lastSubmitter = submitterOf(e);
         later(function () { lastForm = lastSubmitter = null; }, 0);
@@ -140,7 +166,10 @@
     // page script set; choices (lists, boxes, files, buttons) are the user's.
     const edited = new WeakSetOf();
     listen(window, 'input', guarded(function (e) {
-        const target = e.isTrusted ? eventTarget(e) : null;
+        if (!e.isTrusted)
+            return;
+        take();
+        const target = eventTarget(e);
         if (target)
             weakAdd(edited, target);
     }), true);
@@ -302,7 +331,10 @@
     }
 
     listen(window, 'formdata', guarded(function (e) {
-        const form = e.isTrusted ? eventTarget(e) : null;
+        if (!e.isTrusted)
+            return;
+        take();
+        const form = eventTarget(e);
         if (!form || !isForm(form))
             return;
         const reading = { __proto__: null, id: ++eventSeq, group: currentGroup(), sent: null };
@@ -337,11 +369,11 @@
     try {
         const navigation = window.navigation;
         if (navigation) {
-            const destination = getter(NavigateEvent.prototype, 'destination');
-            const navigationType = getter(NavigateEvent.prototype, 'navigationType');
-            const destinationUrl = getter(NavigationDestination.prototype, 'url');
             listen(navigation, 'navigate', guarded(function (e) {
-                const to = e.isTrusted ? destination(e) : null;
+                if (!e.isTrusted)
+                    return;
+                take();
+                const to = destination ? destination(e) : null;
                 const url = to ? destinationUrl(to) : '';
                 if (!url)
                     return;
@@ -363,6 +395,7 @@
     // API's event above.) Only attribute changes are watched: the parser's
     // insertions make no records, which keeps page loads cheap.
     const observer = new MutationObserver(guarded(function (records) {
+        take();
         const n = records.length;
         for (let i = 0; i < n; ++i) {
             const el = recordTarget(records[i]);

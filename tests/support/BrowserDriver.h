@@ -36,14 +36,24 @@ inline QWidget* inputWidget(WebBrowser* browser)
 }
 
 // The centre of the first element the selector finds, scrolled into view, in the
-// input widget's coordinates; a null point when there is none.
+// input widget's coordinates; a null point when there is none. "F >> S" finds S
+// in the document of the frame F finds (same origin). The script calls none of
+// the built-ins a page may wrap to watch for scripts.
 inline QPoint centre(WebBrowser* browser, const QString& selector)
 {
+    QStringList parts;
+    for (const QString& part : selector.split(u" >> "_qs))
+        parts.append(u'\'' + part + u'\'');
     const QVariantList c =
         runJs(browser,
-              u"(function(){var e=document.querySelector(%1); if(!e) return null;"
+              u"(function(){var d=document, x=0, y=0, parts=[%1];"
+              "for(var i=0;i<parts.length-1;i++){var f=d.querySelector(parts[i]); if(!f||!f.contentDocument) "
+              "return null;"
+              "var fr=f.getBoundingClientRect(); x+=fr.left+f.clientLeft; y+=fr.top+f.clientTop; "
+              "d=f.contentDocument;}"
+              "var e=d.querySelector(parts[parts.length-1]); if(!e) return null;"
               "e.scrollIntoView({block:'center'}); var r=e.getBoundingClientRect();"
-              "return [r.left + r.width/2, r.top + r.height/2];})()"_qs.arg(u'\'' + selector + u'\''))
+              "return [x + r.left + r.width/2, y + r.top + r.height/2];})()"_qs.arg(parts.join(u',')))
             .toList();
     return c.size() == 2 ? QPoint(qRound(c.at(0).toDouble()), qRound(c.at(1).toDouble())) : QPoint();
 }
