@@ -51,6 +51,7 @@
     // program's own world, and there taking it would have the engine build these
     // prototypes in every document (about half a millisecond each, most of the
     // script's cost in a frame): it is taken by the first handler that runs.
+    // Every name take() sets is declared here (an undeclared one would stop it).
     let eventTarget, eventCancelable, preventDefault, composedPath, submitterOf, formDataOf, formDataEntries,
         iteratorNext, fileName, formElements, formMethod, formAction, formEnctype, collectionLength,
         collectionItem, getAttribute, hasAttribute, localName, inputType, submitterProperty, Decoder,
