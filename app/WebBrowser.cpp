@@ -736,6 +736,12 @@ void WebBrowser::Private::urlChanged(const QUrl& url)
     if (ownReload)
         return;
     mainDocumentCommitted(shownUrl(url));
+    // Outside a load the document stayed (a fragment, the page's pushState or
+    // replaceState, history between such entries): the engine reports no load,
+    // and the navigation is complete as soon as it is committed. A new window
+    // not shown yet still holds its first, blank document: its load decides.
+    if (!loading && (origin != Origin::NewWindow || shown))
+        emit q->DocumentComplete(shownUrl(page->url()).toString(QUrl::FullyEncoded));
 }
 
 void WebBrowser::Private::mainDocumentCommitted(const QUrl& url)

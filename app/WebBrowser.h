@@ -17,7 +17,8 @@ class QWebEngineView;
 // The recorder's embedded browser: one per browser window. It raises, in this
 // order per navigation, BeforeNavigate2 (once for every navigation the browser
 // starts, in any frame, including those the program starts and about:blank),
-// NavigateComplete2 (main frame committed) and DocumentComplete (document loaded);
+// NavigateComplete2 (main frame committed) and DocumentComplete (document loaded;
+// at once for a navigation inside the document, a fragment or pushState);
 // NewWindow2 when a page asks for a new window and WindowClosing when a script
 // asks to close it.
 class WebBrowser : public QWidget
