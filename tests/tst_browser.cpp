@@ -294,7 +294,8 @@ private slots:
             QWidget* input = browser->view()->focusProxy();
             QVERIFY(input && userinput::click(input, QPoint(300, 200), Qt::RightButton));
             QMenu* menu = nullptr;
-            QTRY_VERIFY((menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) && menu->isVisible());
+            QTRY_VERIFY((menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) &&
+                        menu->isVisible());
             QAction* back = browser->page()->action(QWebEnginePage::Back);
             QVERIFY(menu->actions().contains(back) && back->isEnabled());
             QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {}, menu->actionGeometry(back).center());
