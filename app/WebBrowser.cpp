@@ -277,11 +277,19 @@ struct WebBrowser::Private
     // window is busy while any frame loads.
     QList<QPair<QString, qint64>> frameLoads;
 
-    // What started each history entry (by its index), so that a return to the
-    // entry carries the body that created it. Once the history is full the
-    // engine drops its oldest entry for each new one, and the indices move.
+    // Each history entry (by its index): what started it, so that a return to
+    // the entry carries the body that created it, and the document it shows
+    // (entries a navigation inside the document added share their page's). Once
+    // the history is full the engine drops its oldest entry for each new one,
+    // and the indices move.
+    struct HistoryEntry
+    {
+        std::optional<NavigationTracker::Started> start;
+        quint64 document = 0; // 0: not known
+    };
     std::optional<NavigationTracker::Started> lastMainStarted;
-    QHash<int, NavigationTracker::Started> historyStarts;
+    QHash<int, HistoryEntry> historyEntries;
+    quint64 documents = 0; // main-frame documents committed; the last one's number
     // The history as the last commit left it: its size, the current entry's
     // index and the time that entry was shown (which no other entry shares).
     int historyCount = 0;
@@ -306,7 +314,7 @@ struct WebBrowser::Private
     void flush();
     void raiseBeforeNavigate(const NavigationTracker::Started& started);
     std::optional<NavigationTracker::Started> historyStart(const QUrl& url) const;
-    void mainDocumentCommitted(const QUrl& url);
+    void mainDocumentCommitted(const QUrl& url, bool sameDocument);
     void frameLoaded(const QUrl& url);
     bool framesLoading();
     void schedulePoll();
@@ -555,7 +563,18 @@ void WebBrowser::Navigate2(const QString& url, const QByteArray& postData, const
 
 void WebBrowser::GoBack()
 {
-    d->page->triggerAction(QWebEnginePage::Back);
+    // Entries a navigation inside the document added (a fragment, pushState)
+    // belong to the page shown: back goes past them to the page before.
+    QWebEngineHistory* history = d->page->history();
+    const int current = history->currentItemIndex();
+    const quint64 shown = d->historyEntries.value(current).document;
+    int target = current - 1;
+    while (shown != 0 && target > 0 && d->historyEntries.value(target).document == shown)
+        --target;
+    if (target >= 0 && target < current - 1 && d->historyEntries.value(target).document != shown)
+        history->goToItem(history->itemAt(target));
+    else
+        d->page->triggerAction(QWebEnginePage::Back);
 }
 
 void WebBrowser::Stop()
@@ -718,7 +737,7 @@ void WebBrowser::Private::handleScriptMessage(const QString& text)
         emit q->NavigateComplete2();
     } else if (kind == u"doc" && top && loading && !mainCommitted && url == page->url()) {
         // A document that kept the address: the engine reports no change of it.
-        mainDocumentCommitted(url);
+        mainDocumentCommitted(url, false);
     } else if (kind == u"load" && !top) {
         flush();
         frameLoaded(url);
@@ -735,16 +754,17 @@ void WebBrowser::Private::urlChanged(const QUrl& url)
 {
     if (ownReload)
         return;
-    mainDocumentCommitted(shownUrl(url));
     // Outside a load the document stayed (a fragment, the page's pushState or
     // replaceState, history between such entries): the engine reports no load,
     // and the navigation is complete as soon as it is committed. A new window
     // not shown yet still holds its first, blank document: its load decides.
-    if (!loading && (origin != Origin::NewWindow || shown))
+    const bool sameDocument = !loading && (origin != Origin::NewWindow || shown);
+    mainDocumentCommitted(shownUrl(url), sameDocument);
+    if (sameDocument)
         emit q->DocumentComplete(shownUrl(page->url()).toString(QUrl::FullyEncoded));
 }
 
-void WebBrowser::Private::mainDocumentCommitted(const QUrl& url)
+void WebBrowser::Private::mainDocumentCommitted(const QUrl& url, bool sameDocument)
 {
     mainCommitted = true;
     queue(tracker.committed(url, true, now()));
@@ -755,14 +775,18 @@ void WebBrowser::Private::mainDocumentCommitted(const QUrl& url)
     // A new last entry of a full history: the one that was last moved down a place.
     if (count >= 2 && count == historyCount && index == count - 1 && historyIndex == index &&
         history->itemAt(index - 1).lastVisited().toMSecsSinceEpoch() == historyShown) {
-        QHash<int, NavigationTracker::Started> moved;
-        for (auto it = historyStarts.cbegin(); it != historyStarts.cend(); ++it)
+        QHash<int, HistoryEntry> moved;
+        for (auto it = historyEntries.cbegin(); it != historyEntries.cend(); ++it)
             if (it.key() > 0)
                 moved.insert(it.key() - 1, it.value());
-        historyStarts = std::move(moved);
+        historyEntries = std::move(moved);
     }
+    HistoryEntry& entry = historyEntries[index];
+    if (!sameDocument)
+        ++documents;
+    entry.document = documents;
     if (lastMainStarted) {
-        historyStarts.insert(index, *lastMainStarted);
+        entry.start = *lastMainStarted;
         lastMainStarted.reset();
     }
     historyCount = count;
@@ -787,9 +811,9 @@ std::optional<NavigationTracker::Started> WebBrowser::Private::historyStart(cons
                 continue;
             // A start of another address belongs to an entry that has moved
             // unseen (a frame's navigation dropped an entry of a full history).
-            if (auto it = historyStarts.constFind(i);
-                it != historyStarts.cend() && NavigationTracker::key(it->url) == wanted)
-                return *it;
+            if (auto it = historyEntries.constFind(i);
+                it != historyEntries.cend() && it->start && NavigationTracker::key(it->start->url) == wanted)
+                return it->start;
             return std::nullopt;
         }
     }

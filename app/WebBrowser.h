@@ -55,6 +55,7 @@ public:
     // With a body: sent as a POST of exactly these bytes with the given header lines
     // ("Name: value" separated by CR LF).
     void Navigate2(const QString& url, const QByteArray& postData = {}, const QString& headers = {});
+    // Back to the page before the one shown, past the entries its own document added.
     void GoBack();
     void Stop();
     bool Busy() const;

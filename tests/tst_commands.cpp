@@ -161,6 +161,39 @@ private slots:
         QCOMPARE(s.editor().store().steps(), before.mid(0, 4));
     }
 
+    // Step back from a page whose address a fragment link or the page's own
+    // pushState changed returns to the page before it, not to the same page.
+    void stepBackPastInPageEntries_data()
+    {
+        QTest::addColumn<QString>("control");
+        QTest::newRow("fragment link") << u"#fragment"_qs;
+        QTest::newRow("pushState") << u"#push"_qs;
+        QTest::newRow("both, twice") << u"#fragment #push #fragment"_qs;
+    }
+    void stepBackPastInPageEntries()
+    {
+        QFETCH(QString, control);
+        Session s(*m_site);
+        QVERIFY(s.open(s.site.url(u"/echo/before"_qs)));
+        QVERIFY(s.open(s.site.url(u"/in-page.html"_qs)));
+        QTRY_COMPARE(s.count(), 2);
+        const QList<RecordedStep> before = s.editor().store().steps();
+        WebBrowser* browser = s.main->brwWebBrowser();
+        for (const QString& each : control.split(u' ')) {
+            const QString was = browser->LocationURL();
+            QVERIFY(click(browser, each));
+            QTRY_VERIFY(browser->LocationURL() != was);
+        }
+        QVERIFY(s.waitIdle(s.main));
+        s.editor().hide();
+        QVERIFY(userinput::click(s.button("lblStepBack")));
+        QTRY_COMPARE_WITH_TIMEOUT(browser->LocationURL(), before.at(0).url, 15000);
+        QTRY_VERIFY(!s.main->stepBackPending());
+        QVERIFY(s.waitIdle(s.main));
+        QCOMPARE(s.editor().store().steps(), before.mid(0, 1));
+        QVERIFY(!s.editor().isVisible());
+    }
+
     // The duplicates switch of the Options menu is the editor's too, refused while
     // duplicates are recorded; the Help menu's entries open the service's pages.
     void menuSwitchAndServicePages()
