@@ -272,6 +272,7 @@ struct WebBrowser::Private
     bool loading = false;
     bool mainCommitted = false; // the main frame's current load committed its document
     bool loadSucceeded = true;
+    bool documentKept = false;
 
     // Sub-frame documents on their way (address key, when requested): the
     // window is busy while any frame loads.
@@ -602,6 +603,11 @@ bool WebBrowser::loadSucceeded() const
     return d->loadSucceeded;
 }
 
+bool WebBrowser::documentKept() const
+{
+    return d->documentKept;
+}
+
 bool WebBrowser::isPageShown() const
 {
     return d->shown;
@@ -760,8 +766,11 @@ void WebBrowser::Private::urlChanged(const QUrl& url)
     // not shown yet still holds its first, blank document: its load decides.
     const bool sameDocument = !loading && (origin != Origin::NewWindow || shown);
     mainDocumentCommitted(shownUrl(url), sameDocument);
-    if (sameDocument)
+    if (sameDocument) {
+        documentKept = true;
         emit q->DocumentComplete(shownUrl(page->url()).toString(QUrl::FullyEncoded));
+        documentKept = false;
+    }
 }
 
 void WebBrowser::Private::mainDocumentCommitted(const QUrl& url, bool sameDocument)

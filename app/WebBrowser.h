@@ -64,6 +64,9 @@ public:
     // False when the last load of the window's page failed (the engine shows its
     // error page, or the server answered with an error status).
     bool loadSucceeded() const;
+    // True while DocumentComplete reports a navigation inside the document (a
+    // fragment, the page's pushState): nothing was requested or loaded.
+    bool documentKept() const;
     // True once the page is shown in the view (a new window's page waits until
     // showing it is safe).
     bool isPageShown() const;

@@ -503,8 +503,11 @@ void frmBrowser::DocumentComplete(const QString& url)
     setHourglass(false);
     setStatus(m_recorder.session().statusText());
     frmControlPanel& editor = m_recorder.editor();
+    // A navigation inside the document loaded no page: the steps, their labels
+    // and the editor stay as they are (a script's new title would be a step behind).
+    const bool recording = m_chkSave->isChecked() && !m_browser->documentKept();
     const RecordingSession::Completion done = m_recorder.session().documentCompleted(
-        url, m_browser->LocationName(), m_chkSave->isChecked(), backStepPending, m_browser->loadSucceeded());
+        url, m_browser->LocationName(), recording, backStepPending, m_browser->loadSucceeded());
     if (done.step >= 0)
         editor.selectLine(done.step);
     if (done.showEditor)
