@@ -162,28 +162,34 @@ private slots:
     }
 
     // Step back from a page whose address a fragment link or the page's own
-    // pushState changed returns to the page before it, not to the same page.
+    // pushState changed (also while it loads) returns to the page before it,
+    // not to the same page.
     void stepBackPastInPageEntries_data()
     {
-        QTest::addColumn<QString>("control");
-        QTest::newRow("fragment link") << u"#fragment"_qs;
-        QTest::newRow("pushState") << u"#push"_qs;
-        QTest::newRow("both, twice") << u"#fragment #push #fragment"_qs;
+        QTest::addColumn<QString>("page");
+        QTest::addColumn<QString>("controls");
+        QTest::newRow("fragment link") << u"/in-page.html"_qs << u"#fragment"_qs;
+        QTest::newRow("pushState") << u"/in-page.html"_qs << u"#push"_qs;
+        QTest::newRow("both, twice") << u"/in-page.html"_qs << u"#fragment #push #fragment"_qs;
+        QTest::newRow("pushState while loading") << u"/in-page.html?push"_qs << QString();
     }
     void stepBackPastInPageEntries()
     {
-        QFETCH(QString, control);
+        QFETCH(QString, page);
+        QFETCH(QString, controls);
         Session s(*m_site);
         QVERIFY(s.open(s.site.url(u"/echo/before"_qs)));
-        QVERIFY(s.open(s.site.url(u"/in-page.html"_qs)));
+        QVERIFY(s.type(s.site.url(page)));
         QTRY_COMPARE(s.count(), 2);
+        QVERIFY(s.waitIdle(s.main));
         const QList<RecordedStep> before = s.editor().store().steps();
         WebBrowser* browser = s.main->brwWebBrowser();
-        for (const QString& each : control.split(u' ')) {
+        for (const QString& each : controls.split(u' ', Qt::SkipEmptyParts)) {
             const QString was = browser->LocationURL();
             QVERIFY(click(browser, each));
             QTRY_VERIFY(browser->LocationURL() != was);
         }
+        QTRY_VERIFY(browser->LocationURL() != s.site.url(page));
         QVERIFY(s.waitIdle(s.main));
         s.editor().hide();
         QVERIFY(userinput::click(s.button("lblStepBack")));
