@@ -5,6 +5,7 @@
 
 #include <QAuthenticator>
 #include <QPointer>
+#include <QWebEngineDownloadRequest>
 #include <QWebEngineHttpRequest>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
@@ -36,12 +37,25 @@ CheckRun::CheckRun(const QList<RecordedStep>& steps, QObject* parent) : QObject(
 
     m_timeout.setSingleShot(true);
     connect(&m_timeout, &QTimer::timeout, this, &CheckRun::timedOut);
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(1000);
+    connect(&m_settle, &QTimer::timeout, this, [this] {
+        if (m_waiting)
+            loadEnded(false, 0,
+                      QStringLiteral("the answer had no page (such as 204 No Content), or the load "
+                                     "was stopped"));
+    });
     connect(m_page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
         if (!m_waiting)
             return;
         switch (info.status()) {
         case QWebEngineLoadingInfo::LoadStartedStatus:
-        case QWebEngineLoadingInfo::LoadStoppedStatus: // a later navigation took over; it reports on its own
+            m_settle.stop();
+            return;
+        case QWebEngineLoadingInfo::LoadStoppedStatus:
+            // A later navigation taking over starts at once and reports on its own;
+            // an answer without a page (204, a file) starts none.
+            m_settle.start();
             return;
         case QWebEngineLoadingInfo::LoadSucceededStatus:
             loadEnded(true, 0, {});
@@ -64,6 +78,13 @@ CheckRun::CheckRun(const QList<RecordedStep>& steps, QObject* parent) : QObject(
         m_authAnswered = true;
         auth->setUser(step.httpuser);
         auth->setPassword(step.httppass);
+    });
+    connect(m_profile, &QWebEngineProfile::downloadRequested, this, [this](QWebEngineDownloadRequest* file) {
+        file->cancel(); // nothing is saved
+        if (!m_waiting || file->page() != m_page)
+            return;
+        m_load.file = file->downloadFileName();
+        loadEnded(true, 0, {});
     });
     connect(m_page, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus status, int) {
@@ -94,6 +115,7 @@ void CheckRun::stop()
     ++m_generation;
     m_waiting = false;
     m_timeout.stop();
+    m_settle.stop();
     m_page->triggerAction(QWebEnginePage::Stop);
     m_running = false;
     emit finished();
@@ -133,13 +155,14 @@ void CheckRun::loadEnded(bool succeeded, int httpStatus, const QString& error)
 {
     m_waiting = false;
     m_timeout.stop();
+    m_settle.stop();
     m_load.ms = m_clock.elapsed();
     m_load.succeeded = succeeded;
     m_load.httpStatus = httpStatus;
     m_load.error = error;
     // The page's text is read only when there is a phrase to look for.
     const RecordedStep& step = m_steps.at(m_index);
-    if (!succeeded ||
+    if (!succeeded || !m_load.file.isEmpty() ||
         (stepcheck::phrases(step.keywords).isEmpty() && stepcheck::phrases(step.errors).isEmpty())) {
         finishStep();
         return;
@@ -159,6 +182,7 @@ void CheckRun::timedOut()
     if (!m_waiting)
         return;
     m_waiting = false;
+    m_settle.stop();
     m_load.ms = m_clock.elapsed();
     m_load.timedOut = true;
     m_page->triggerAction(QWebEnginePage::Stop);
@@ -169,6 +193,7 @@ void CheckRun::rendererEnded()
 {
     m_waiting = false;
     m_timeout.stop();
+    m_settle.stop();
     m_load.ms = m_clock.elapsed();
     m_load.crashed = true;
     finishStep();

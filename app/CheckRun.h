@@ -16,6 +16,7 @@ class QWebEngineProfile;
 // recorded), no new windows, no script dialogs. A step's post data is sent as
 // the replay sends it, the site's HTTP authentication is answered with the
 // step's user and password, and the step's timeout ends a load that takes longer.
+// An answer that is a file to download is not saved: the step loaded, unread.
 class CheckRun : public QObject
 {
     Q_OBJECT
@@ -59,4 +60,6 @@ private:
     stepcheck::Load m_load;
     QElapsedTimer m_clock;
     QTimer m_timeout;
+    // A load that stopped with no later one taking over: the answer had no page.
+    QTimer m_settle;
 };

@@ -68,8 +68,14 @@ Result judge(int number, const RecordedStep& step, const Load& load)
         r.failures.append(
             QStringLiteral("Loaded in %1 s, over the timeout of %2 s").arg(seconds(load.ms)).arg(timeout));
 
-    // Keywords are judged on a page that loaded; an error page is not the site's.
-    if (load.succeeded && !load.timedOut && !load.crashed) {
+    // Keywords are judged on a page that loaded; an error page is not the site's,
+    // and a file to download is not read.
+    if (load.succeeded && !load.file.isEmpty()) {
+        if (!phrases(step.keywords).isEmpty() || !phrases(step.errors).isEmpty())
+            r.failures.append(
+                QStringLiteral("Keywords not looked for: the answer is a file to download (%1), not a page")
+                    .arg(load.file));
+    } else if (load.succeeded && !load.timedOut && !load.crashed) {
         const QString text = load.text.simplified();
         for (const QString& k : phrases(step.keywords)) {
             if (!text.contains(k, Qt::CaseInsensitive))

@@ -33,6 +33,7 @@ struct Load
     QString error;      // the engine's description of a failed load
     qint64 ms = -1;     // from the request to the end of the load (or the time-out)
     QString text;       // the loaded page's text
+    QString file;       // the answer was a file to download (its name), not a page
 };
 
 enum class Outcome

@@ -298,6 +298,36 @@ private slots:
             QVERIFY2(before.contains(w) || w == &s.editor(), w->metaObject()->className());
     }
 
+    // An answer that is a file to download, or no page at all (204), ends its
+    // step at once, not at its timeout: the file is not saved and counts as
+    // loaded but unread; no page is a failure that says so.
+    void answersWithoutAPage()
+    {
+        RecorderSession s(*m_site);
+        QVERIFY(openSteps(s,
+                          {{.url = m_site->url(u"/download?name=report.bin"_qs)},
+                           {.url = m_site->url(u"/download?name=list.csv"_qs), .keywords = u"total"_qs},
+                           {.url = m_site->url(u"/nocontent"_qs)},
+                           {.url = m_site->url(u"/echo/after"_qs), .keywords = u"/echo/after"_qs}},
+                          m_dir.filePath(u"files.xml"_qs)));
+        QPointer<frmCheck> check = startCheck(s);
+        QVERIFY(check);
+        QTRY_VERIFY_WITH_TIMEOUT(!check->run().isRunning(), 60000);
+        auto* table = check->findChild<QTableWidget*>(u"grdCheck"_qs);
+        QStringList seen;
+        for (int i = 0; i < table->rowCount(); ++i)
+            seen << table->item(i, ResultColumn)->text() + u' ' + table->item(i, FailedColumn)->text();
+        QCOMPARE(seen,
+                 (QStringList{u"Passed "_qs,
+                              u"Failed Keywords not looked for: the answer is a file to download (list.csv), "
+                              "not a page"_qs,
+                              u"Failed Load failed: the answer had no page (such as 204 No Content), or the "
+                              "load was stopped"_qs,
+                              u"Passed "_qs}));
+        QCOMPARE(statusText(check), u"2 of 4 steps passed"_qs);
+        check->close();
+    }
+
     // A HAR Chromium records of a flow on the local site opens as the steps the
     // recorder records of the same flow. Then text selected in the recording
     // browser becomes a check of the step its page belongs to, within the field's

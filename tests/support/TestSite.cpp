@@ -110,6 +110,13 @@ void TestSite::Private::handle(const httplib::Request& req, httplib::Response& r
             setPage(res, 401, "Unauthorized", "<p>Sign in first.</p>\n");
             res.set_header("WWW-Authenticate", "Basic realm=\"test\"");
         }
+    } else if (path == "/download") {
+        // A file to save, not a page: name=FILE.
+        res.status = 200;
+        res.set_header("Content-Disposition", "attachment; filename=\"" + req.get_param_value("name") + "\"");
+        res.set_content(std::string(5000, 'x'), "application/octet-stream");
+    } else if (path == "/nocontent") {
+        res.status = 204;
     } else if (path == "/favicon.ico") {
         setPage(res, 404, "Not Found", "<p>No icon.</p>\n");
     } else if (req.method == "POST") {
