@@ -682,9 +682,9 @@ void WebBrowser::Private::navigationRequested(const QUrl& url, QWebEnginePage::N
     if (!isMainFrame && url.scheme() != u"about" && url.scheme() != u"data")
         frameLoads.append({NavigationTracker::key(url), now()});
     auto body = tracker.navigationRequested(url, t, isMainFrame, now());
-    if (isMainFrame && t == NavigationTracker::Type::BackForward) {
-        // A return to a history entry sends what created the entry: a posted
-        // page comes back as its POST, not as a GET no one made.
+    if (isMainFrame && (t == NavigationTracker::Type::BackForward || t == NavigationTracker::Type::Reload)) {
+        // A return to a history entry, or a reload of it, sends what created the
+        // entry: a posted page comes back as its POST, not as a GET no one made.
         if (auto start = historyStart(url)) {
             queue({*start});
             return;

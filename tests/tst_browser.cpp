@@ -296,15 +296,7 @@ private slots:
 
         if (!controls.contains(u"#replace")) {
             events.clear();
-            // Back from the page's context menu, opened on an empty spot of the page.
-            QWidget* input = browser->view()->focusProxy();
-            QVERIFY(input && userinput::click(input, QPoint(300, 200), Qt::RightButton));
-            QMenu* menu = nullptr;
-            QTRY_VERIFY((menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) &&
-                        menu->isVisible());
-            QAction* back = browser->page()->action(QWebEnginePage::Back);
-            QVERIFY(menu->actions().contains(back) && back->isEnabled());
-            QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {}, menu->actionGeometry(back).center());
+            QVERIFY(pageMenu(browser, QWebEnginePage::Back));
             QTRY_VERIFY(browser->LocationURL() != s.site.url(address));
             QTRY_COMPARE(events, (QStringList{u"committed"_qs, u"complete"_qs}));
             QCOMPARE(QGuiApplication::overrideCursor(), nullptr);

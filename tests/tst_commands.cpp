@@ -240,7 +240,7 @@ private slots:
         QCOMPARE(boxes.count(), 1);
     }
 
-    // Step back and Play send a recorded post again. Its form is text/plain in
+    // Step back, Reload and Play send a recorded post again. Its form is text/plain in
     // windows-1252, its bytes above 0x7F (a form-encoded body is the journey's).
     // Step back removes the last step and returns to the posted page as a
     // duplicate, so no GET step of it appears, also once the window's history
@@ -278,6 +278,13 @@ private slots:
         QVERIFY(s.waitIdle(s.main));
         QCOMPARE(s.editor().store().steps(), before.mid(0, 2));
         QVERIFY(!s.editor().isVisible());
+        // Reload from the page's menu posts it again, as the browser does.
+        m_site->clear();
+        QVERIFY(pageMenu(s.main->brwWebBrowser(), QWebEnginePage::Reload));
+        QTRY_COMPARE_WITH_TIMEOUT(m_site->navigations().size(), 1, 15000);
+        QCOMPARE(m_site->navigations().first().body, sent);
+        QVERIFY(s.waitIdle(s.main));
+        QCOMPARE(s.editor().store().steps(), before.mid(0, 2));
 
         QVERIFY(s.open(s.site.url(u"/echo/third"_qs)));
         QVERIFY(s.open(s.site.url(u"/echo/fourth"_qs)));

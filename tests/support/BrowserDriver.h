@@ -6,6 +6,7 @@
 #include <QWebEnginePage>
 #include <QWebEngineView>
 #include <QtTest>
+#include <QtWidgets>
 
 // Drives a page of a WebBrowser the way a user would, for tests.
 namespace browserdriver {
@@ -72,6 +73,28 @@ inline bool click(WebBrowser* browser, const QString& selector)
 inline bool pressEnter(WebBrowser* browser, const QString& selector)
 {
     return click(browser, selector) && userinput::key(Qt::Key_Return);
+}
+
+// Opens the page's context menu on a spot of the page and clicks one of the
+// browser's own entries (Back, Reload); false when it is not there or disabled.
+inline bool pageMenu(WebBrowser* browser, QWebEnginePage::WebAction entry, QPoint at = QPoint(300, 200))
+{
+    if (!userinput::click(inputWidget(browser), at, Qt::RightButton))
+        return false;
+    QMenu* menu = nullptr;
+    if (!QTest::qWaitFor(
+            [&] {
+                return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) && menu->isVisible();
+            },
+            5000))
+        return false;
+    QAction* action = browser->page()->action(entry);
+    if (!menu->actions().contains(action) || !action->isEnabled()) {
+        menu->close();
+        return false;
+    }
+    QTest::mouseClick(menu->windowHandle(), Qt::LeftButton, {}, menu->actionGeometry(action).center());
+    return true;
 }
 
 } // namespace browserdriver
