@@ -51,10 +51,12 @@ CheckRun::CheckRun(const QList<RecordedStep>& steps, QObject* parent) : QObject(
         switch (info.status()) {
         case QWebEngineLoadingInfo::LoadStartedStatus:
             m_settle.stop();
+            m_stoppedMs = -1;
             return;
         case QWebEngineLoadingInfo::LoadStoppedStatus:
             // A later navigation taking over starts at once and reports on its own;
             // an answer without a page (204, a file) starts none.
+            m_stoppedMs = m_clock.elapsed();
             m_settle.start();
             return;
         case QWebEngineLoadingInfo::LoadSucceededStatus:
@@ -131,6 +133,7 @@ void CheckRun::runStep(int index)
     m_index = index;
     ++m_generation;
     m_load = {};
+    m_stoppedMs = -1;
     m_authAnswered = false;
     m_waiting = true;
     const RecordedStep& step = m_steps.at(index);
@@ -156,7 +159,7 @@ void CheckRun::loadEnded(bool succeeded, int httpStatus, const QString& error)
     m_waiting = false;
     m_timeout.stop();
     m_settle.stop();
-    m_load.ms = m_clock.elapsed();
+    m_load.ms = m_stoppedMs >= 0 ? m_stoppedMs : m_clock.elapsed();
     m_load.succeeded = succeeded;
     m_load.httpStatus = httpStatus;
     m_load.error = error;

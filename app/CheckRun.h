@@ -62,4 +62,5 @@ private:
     QTimer m_timeout;
     // A load that stopped with no later one taking over: the answer had no page.
     QTimer m_settle;
+    qint64 m_stoppedMs = -1; // when the step's load stopped, on the step's clock
 };
