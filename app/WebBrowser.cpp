@@ -790,13 +790,17 @@ void WebBrowser::Private::mainDocumentCommitted(const QUrl& url, bool sameDocume
                 moved.insert(it.key() - 1, it.value());
         historyEntries = std::move(moved);
     }
-    HistoryEntry& entry = historyEntries[index];
-    if (!sameDocument)
-        ++documents;
-    entry.document = documents;
-    if (lastMainStarted) {
-        entry.start = *lastMainStarted;
-        lastMainStarted.reset();
+    // A new window shows its opener's address before its history has an entry:
+    // what started its page belongs to the entry its commit makes.
+    if (index >= 0) {
+        HistoryEntry& entry = historyEntries[index];
+        if (!sameDocument)
+            ++documents;
+        entry.document = documents;
+        if (lastMainStarted) {
+            entry.start = *lastMainStarted;
+            lastMainStarted.reset();
+        }
     }
     historyCount = count;
     historyIndex = index;

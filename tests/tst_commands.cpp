@@ -1,5 +1,6 @@
 #include "BrowserDriver.h"
 #include "BrowserTestMain.h"
+#include "CodePage.h"
 #include "Files.h"
 #include "MessageBoxCatcher.h"
 #include "ProgramFolder.h"
@@ -198,6 +199,33 @@ private slots:
         QVERIFY(s.waitIdle(s.main));
         QCOMPARE(s.editor().store().steps(), before.mid(0, 1));
         QVERIFY(!s.editor().isVisible());
+    }
+
+    // A form posted into a new window: Reload there posts it again, as the
+    // browser does, and records nothing new.
+    void reloadPostInANewWindow()
+    {
+        Session s(*m_site);
+        QVERIFY(s.open(s.site.url(u"/forms/target-blank.html"_qs)));
+        m_site->clear();
+        QVERIFY(click(s.main->brwWebBrowser(), u"#go"_qs));
+        QTRY_COMPARE(s.popups().size(), 1);
+        frmBrowser* popup = s.popups().first();
+        QTRY_COMPARE_WITH_TIMEOUT(s.count(), 2, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(m_site->navigations().size(), 1, 15000);
+        QVERIFY(s.waitIdle(popup));
+        const QByteArray sent = m_site->navigations().first().body;
+        const QList<RecordedStep> before = s.editor().store().steps();
+        QCOMPARE(codepage::toAnsi(before.at(1).postdata), sent);
+        s.editor().hide();
+
+        QVERIFY(userinput::activate(popup));
+        QVERIFY(pageMenu(popup->brwWebBrowser(), QWebEnginePage::Reload));
+        QTRY_COMPARE_WITH_TIMEOUT(m_site->navigations().size(), 2, 15000);
+        QCOMPARE(m_site->navigations().at(1).method, QByteArray("POST"));
+        QCOMPARE(m_site->navigations().at(1).body, sent);
+        QVERIFY(s.waitIdle(popup));
+        QCOMPARE(s.editor().store().steps(), before);
     }
 
     // The duplicates switch of the Options menu is the editor's too, refused while
