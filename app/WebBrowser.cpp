@@ -289,6 +289,9 @@ struct WebBrowser::Private
         quint64 document = 0; // 0: not known
     };
     std::optional<NavigationTracker::Started> lastMainStarted;
+    // The last navigation that started for each address in a frame: what a
+    // frame's return to a history entry of that address sends again.
+    QHash<QString, NavigationTracker::Started> frameStarts;
     QHash<int, HistoryEntry> historyEntries;
     quint64 documents = 0; // main-frame documents committed; the last one's number
     // The history as the last commit left it: its size, the current entry's
@@ -641,8 +644,13 @@ void WebBrowser::Private::raiseBeforeNavigate(const NavigationTracker::Started& 
 {
     bool cancel = false;
     qCDebug(lcBrowser) << "navigation started:" << started.url << started.body.left(100);
-    if (started.mainFrame)
+    if (started.mainFrame) {
         lastMainStarted = started;
+    } else {
+        if (frameStarts.size() >= 512)
+            frameStarts.clear();
+        frameStarts.insert(NavigationTracker::key(started.url), started);
+    }
     emit q->BeforeNavigate2(started.url.toString(QUrl::FullyEncoded), started.body, &cancel);
     // The engine's navigation is already under way; a cancel stops it.
     if (cancel)
@@ -687,6 +695,15 @@ void WebBrowser::Private::navigationRequested(const QUrl& url, QWebEnginePage::N
         // entry: a posted page comes back as its POST, not as a GET no one made.
         if (auto start = historyStart(url)) {
             queue({*start});
+            return;
+        }
+    }
+    // The engine's history does not tell which frame document an entry holds:
+    // a frame returning to an address sends what last took a frame there, so a
+    // posted frame page comes back as its POST.
+    if (!isMainFrame && (t == NavigationTracker::Type::BackForward || t == NavigationTracker::Type::Reload)) {
+        if (auto it = frameStarts.constFind(NavigationTracker::key(url)); it != frameStarts.cend()) {
+            queue({*it});
             return;
         }
     }

@@ -228,6 +228,67 @@ private slots:
         QCOMPARE(s.editor().store().steps(), before);
     }
 
+    // Back and Forward from the page's menu move a frame between the page a form
+    // posted into it and the next one. The engine does not post again by itself
+    // (the site's answers may not be stored: the frame shows its error page), and
+    // nothing is recorded twice: no GET step of the posted page, also when Step
+    // back returns to the page and the engine restores its frame.
+    void framePostReturnedTo()
+    {
+        Session s(*m_site);
+        QVERIFY(s.open(s.site.url(u"/forms/frame-post-back.html"_qs)));
+        QTRY_COMPARE(s.count(), 2);
+        QVERIFY(s.waitIdle(s.main));
+        m_site->clear();
+        WebBrowser* browser = s.main->brwWebBrowser();
+        QVERIFY(click(browser, u"#inner >> #go"_qs));
+        QTRY_COMPARE_WITH_TIMEOUT(m_site->navigations().size(), 1, 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(s.count(), 3, 15000);
+        QVERIFY(s.waitIdle(s.main));
+        const QByteArray sent = m_site->navigations().first().body;
+        QVERIFY(click(browser, u"#next"_qs));
+        QTRY_COMPARE_WITH_TIMEOUT(s.count(), 4, 15000);
+        QVERIFY(s.waitIdle(s.main));
+        const QList<RecordedStep> before = s.editor().store().steps();
+        QCOMPARE(codepage::toAnsi(before.at(2).postdata), sent);
+
+        const auto framePath = [&] {
+            return runJs(browser, u"document.getElementById('inner').contentWindow.location.pathname"_qs)
+                .toString();
+        };
+        QVERIFY(pageMenu(browser, QWebEnginePage::Back, QPoint(600, 20)));
+        QTRY_VERIFY_WITH_TIMEOUT(framePath() != u"/echo/frame-next"_qs, 15000);
+        QVERIFY(s.waitIdle(s.main));
+        QCOMPARE(s.editor().store().steps(), before);
+        QVERIFY(pageMenu(browser, QWebEnginePage::Forward, QPoint(600, 20)));
+        QTRY_COMPARE_WITH_TIMEOUT(framePath(), u"/echo/frame-next"_qs, 15000);
+        QVERIFY(s.waitIdle(s.main));
+        QCOMPARE(s.editor().store().steps(), before);
+        QCOMPARE(m_site->navigations().size(), 3);
+        QCOMPARE(m_site->navigations().at(2).target, QByteArray("/echo/frame-next"));
+
+        // Step back onto the page restores its frame at the posted entry.
+        QVERIFY(pageMenu(browser, QWebEnginePage::Back, QPoint(600, 20)));
+        QTRY_VERIFY_WITH_TIMEOUT(framePath() != u"/echo/frame-next"_qs, 15000);
+        QVERIFY(s.waitIdle(s.main));
+        QVERIFY(s.open(s.site.url(u"/echo/after"_qs)));
+        QTRY_COMPARE(s.count(), 5);
+        s.editor().hide();
+        QVERIFY(userinput::click(s.button("lblStepBack")));
+        QTRY_VERIFY_WITH_TIMEOUT(browser->LocationURL().endsWith(u"/forms/frame-post-back.html"_qs), 15000);
+        QTRY_VERIFY(!s.main->stepBackPending());
+        QVERIFY(s.waitIdle(s.main));
+        // Selecting the first step again wrote the editor's defaults into it.
+        const auto withDefaults = [](QList<RecordedStep> steps) {
+            for (RecordedStep& st : steps) {
+                st.timeout = st.timeoutOrDefault();
+                st.ping = st.pingOrDefault();
+            }
+            return steps;
+        };
+        QCOMPARE(withDefaults(s.editor().store().steps()), withDefaults(before));
+    }
+
     // The duplicates switch of the Options menu is the editor's too, refused while
     // duplicates are recorded; the Help menu's entries open the service's pages.
     void menuSwitchAndServicePages()
