@@ -168,8 +168,9 @@ private slots:
         QCOMPARE(again->txtUsername()->text(), jdoe.username);
         QCOMPARE(again->txtKey()->text(), jdoe.key);
         QVERIFY(again->cSave()->isChecked());
-        // Another account's sign-in shows that account's list with nothing chosen.
-        upload = signIn({u"ann"_qs, u"k3y"_qs});
+        // Another account's sign-in (Enter in the key field) shows that account's
+        // list with nothing chosen.
+        upload = signIn({u"ann"_qs, u"k3y"_qs}, false, true);
         QVERIFY(upload && upload->isVisible());
         QCOMPARE(upload->Trans()->count(), 1);
         QCOMPARE(upload->Trans()->itemText(0), u"Basket"_qs);
@@ -392,7 +393,7 @@ private slots:
 
 private:
     // Opens the sign-in window, types the account and presses Upload; the upload window, if one came.
-    frmfileUpload* signIn(const AccountCredentials& account, bool save = false)
+    frmfileUpload* signIn(const AccountCredentials& account, bool save = false, bool byEnter = false)
     {
         m_windows->lblUpload_Click();
         frmUpload* form = m_windows->frmUpload();
@@ -402,7 +403,10 @@ private:
         typeInto(form->txtKey(), account.key);
         if (form->cSave()->isChecked() != save)
             click(form->cSave());
-        click(form->Command2());
+        if (!byEnter)
+            click(form->Command2());
+        else if (!userinput::click(form->txtKey()) || !userinput::key(Qt::Key_Return))
+            return nullptr;
         return m_windows->frmfileUpload();
     }
     QString store(const QString& entry = {}) const { return m_service.filePath(u"store/"_qs + entry); }
