@@ -11,6 +11,8 @@
 #include <pugixml.hpp>
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -51,11 +53,18 @@ QString parserErrorMessage()
 
 bool isAscii(QByteArrayView bytes)
 {
-    // No early exit: the loop stays simple enough for the compiler to vectorise.
-    unsigned char any = 0;
-    for (const char c : bytes)
-        any |= static_cast<unsigned char>(c);
-    return any < 0x80;
+    // Eight bytes at a time: the fields of a large file are megabytes of text.
+    const char* p = bytes.data();
+    const char* const end = p + bytes.size();
+    std::uint64_t any = 0;
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p, sizeof word);
+        any |= word;
+    }
+    for (; p < end; ++p)
+        any |= static_cast<unsigned char>(*p);
+    return (any & 0x8080808080808080u) == 0;
 }
 
 // The document carries no encoding of its own: files written by the program hold

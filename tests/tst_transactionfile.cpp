@@ -212,6 +212,17 @@ private slots:
                                     u"a=<1>"_qs, u"user"_qs, u"<p>"_qs, u"30"_qs, u"N"_qs, u"Log in & go"_qs);
         QTest::newRow("hand-edited file")
             << readFile(dataFile(u"hand-edited.xml"_qs)) << QStringList() << QList<RecordedStep>{e} << -1;
+        // UTF-8 read as such wherever its bytes fall in a long value: in its first
+        // eight bytes, across the eighth, and after the last eight.
+        RecordedStep utf8 = ia;
+        utf8.keywords = u"\u00E92345678ab"_qs;
+        utf8.cookies = u"1234567\u00E9"_qs;
+        utf8.errors = u"12345678abcdefgh\u00E9"_qs;
+        QTest::newRow("UTF-8 in long values") << document({aWith({{"kw+1", "\xC3\xA9"
+                                                                           "2345678ab"},
+                                                                  {"c=1", "1234567\xC3\xA9"},
+                                                                  {"err1", "12345678abcdefgh\xC3\xA9"}})})
+                                              << QStringList() << QList<RecordedStep>{utf8} << -1;
         const QList<RecordedStep> untouched{oldStep};
         const QStringList open{u"Error opening file %path"_qs};
         QTest::newRow("missing file") << QByteArray() << open << untouched << -1;
