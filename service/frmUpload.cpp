@@ -72,12 +72,12 @@ frmUpload::frmUpload(ServiceWindows& owner, QWidget* parent) : QWidget(parent, Q
     m_txtUsername->setFocus();
 
     connect(m_Command2, &QPushButton::clicked, this, &frmUpload::Command2_Click);
-    // Enter in a field signs in, as in any sign-in form.
-    for (QLineEdit* field : {m_txtUsername, m_txtKey})
-        connect(field, &QLineEdit::returnPressed, m_Command2, &QPushButton::click);
-    // The session's account is what the fields show.
-    for (QLineEdit* field : {m_txtUsername, m_txtKey})
+    // The session's account is what the fields show; Enter in either signs in,
+    // as in any sign-in form.
+    for (QLineEdit* field : {m_txtUsername, m_txtKey}) {
         connect(field, &QLineEdit::textChanged, this, [this] { m_owner.session().setAccount(account()); });
+        connect(field, &QLineEdit::returnPressed, m_Command2, &QPushButton::click);
+    }
 }
 
 QString frmUpload::Form_Load()
