@@ -969,6 +969,14 @@ void WebBrowser::Private::showPage()
     view->setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(view, &QWidget::customContextMenuRequested, q, [this](const QPoint& at) {
         QMenu* menu = view->createStandardContextMenu();
+        // Not offered: saving, which the recorder does not do (the entries would do
+        // nothing), and the page's source, which would open as a recorder window
+        // whose completion relabels the last step.
+        for (const QWebEnginePage::WebAction left :
+             {QWebEnginePage::SavePage, QWebEnginePage::DownloadLinkToDisk,
+              QWebEnginePage::DownloadImageToDisk, QWebEnginePage::DownloadMediaToDisk,
+              QWebEnginePage::ViewSource})
+            menu->removeAction(page->action(left));
         const QWebEngineContextMenuRequest* request = view->lastContextMenuRequest();
         emit q->ContextMenu(menu, request ? request->selectedText() : QString());
         menu->setAttribute(Qt::WA_DeleteOnClose);

@@ -256,6 +256,38 @@ private slots:
     // page's script renames itself, but it completes as it commits, so the
     // pointer and the status line do not stay busy and the editor stays away.
     // Back from the page's menu returns through the same entries.
+    // The page's menu offers neither saving, which the recorder does not do, nor
+    // the page's source (a new recorder window): on a link and on the page, the
+    // engine's other entries stay.
+    void pageMenuWithoutSaving()
+    {
+        Session s(*m_site);
+        QVERIFY(s.open(s.site.url(u"/links.html"_qs)));
+        QTRY_COMPARE(s.main->StatusBar()->text(), u"Done."_qs);
+        s.editor().hide();
+        WebBrowser* browser = s.main->brwWebBrowser();
+        QWebEnginePage* page = browser->page();
+        const auto entriesAt = [&](QPoint at) {
+            QList<QWebEnginePage::WebAction> shown;
+            QMenu* menu = openPageMenu(browser, at);
+            for (int a = QWebEnginePage::NoWebAction + 1; menu && a < QWebEnginePage::WebActionCount; ++a) {
+                if (menu->actions().contains(page->action(QWebEnginePage::WebAction(a))))
+                    shown << QWebEnginePage::WebAction(a);
+            }
+            if (menu)
+                menu->close();
+            return shown;
+        };
+        const QList<QWebEnginePage::WebAction> onLink = entriesAt(centre(browser, u"#absolute"_qs));
+        QVERIFY(onLink.contains(QWebEnginePage::OpenLinkInNewWindow));
+        QVERIFY(onLink.contains(QWebEnginePage::CopyLinkToClipboard));
+        QVERIFY(!onLink.contains(QWebEnginePage::DownloadLinkToDisk));
+        const QList<QWebEnginePage::WebAction> onPage = entriesAt(QPoint(500, 300));
+        QVERIFY(onPage.contains(QWebEnginePage::Reload));
+        QVERIFY(!onPage.contains(QWebEnginePage::SavePage));
+        QVERIFY(!onPage.contains(QWebEnginePage::ViewSource));
+    }
+
     void inPageNavigations_data()
     {
         QTest::addColumn<QString>("controls");

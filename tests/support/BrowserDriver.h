@@ -75,18 +75,28 @@ inline bool pressEnter(WebBrowser* browser, const QString& selector)
     return click(browser, selector) && userinput::key(Qt::Key_Return);
 }
 
-// Opens the page's context menu on a spot of the page and clicks one of the
-// browser's own entries (Back, Reload); false when it is not there or disabled.
-inline bool pageMenu(WebBrowser* browser, QWebEnginePage::WebAction entry, QPoint at = QPoint(300, 200))
+// Opens the page's context menu on a spot of the page (right click); null when
+// no menu came up.
+inline QMenu* openPageMenu(WebBrowser* browser, QPoint at = QPoint(300, 200))
 {
     if (!userinput::click(inputWidget(browser), at, Qt::RightButton))
-        return false;
+        return nullptr;
     QMenu* menu = nullptr;
     if (!QTest::qWaitFor(
             [&] {
                 return (menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) && menu->isVisible();
             },
             5000))
+        return nullptr;
+    return menu;
+}
+
+// Opens the page's context menu on a spot of the page and clicks one of the
+// browser's own entries (Back, Reload); false when it is not there or disabled.
+inline bool pageMenu(WebBrowser* browser, QWebEnginePage::WebAction entry, QPoint at = QPoint(300, 200))
+{
+    QMenu* menu = openPageMenu(browser, at);
+    if (!menu)
         return false;
     QAction* action = browser->page()->action(entry);
     if (!menu->actions().contains(action) || !action->isEnabled()) {
