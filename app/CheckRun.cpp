@@ -115,9 +115,7 @@ void CheckRun::stop()
     if (!m_running)
         return;
     ++m_generation;
-    m_waiting = false;
-    m_timeout.stop();
-    m_settle.stop();
+    endWait();
     m_page->triggerAction(QWebEnginePage::Stop);
     m_running = false;
     emit finished();
@@ -154,11 +152,16 @@ void CheckRun::runStep(int index)
     m_page->load(request);
 }
 
-void CheckRun::loadEnded(bool succeeded, int httpStatus, const QString& error)
+void CheckRun::endWait()
 {
     m_waiting = false;
     m_timeout.stop();
     m_settle.stop();
+}
+
+void CheckRun::loadEnded(bool succeeded, int httpStatus, const QString& error)
+{
+    endWait();
     m_load.ms = m_stoppedMs >= 0 ? m_stoppedMs : m_clock.elapsed();
     m_load.succeeded = succeeded;
     m_load.httpStatus = httpStatus;
@@ -184,8 +187,7 @@ void CheckRun::timedOut()
 {
     if (!m_waiting)
         return;
-    m_waiting = false;
-    m_settle.stop();
+    endWait();
     m_load.ms = m_clock.elapsed();
     m_load.timedOut = true;
     m_page->triggerAction(QWebEnginePage::Stop);
@@ -194,9 +196,7 @@ void CheckRun::timedOut()
 
 void CheckRun::rendererEnded()
 {
-    m_waiting = false;
-    m_timeout.stop();
-    m_settle.stop();
+    endWait();
     m_load.ms = m_clock.elapsed();
     m_load.crashed = true;
     finishStep();

@@ -41,6 +41,7 @@ signals:
 
 private:
     void runStep(int index);
+    void endWait(); // the step's load is over: no timer waits for it any more
     void loadEnded(bool succeeded, int httpStatus, const QString& error);
     void timedOut();
     void rendererEnded();

@@ -690,20 +690,18 @@ void WebBrowser::Private::navigationRequested(const QUrl& url, QWebEnginePage::N
     if (!isMainFrame && url.scheme() != u"about" && url.scheme() != u"data")
         frameLoads.append({NavigationTracker::key(url), now()});
     auto body = tracker.navigationRequested(url, t, isMainFrame, now());
-    if (isMainFrame && (t == NavigationTracker::Type::BackForward || t == NavigationTracker::Type::Reload)) {
+    if (t == NavigationTracker::Type::BackForward || t == NavigationTracker::Type::Reload) {
         // A return to a history entry, or a reload of it, sends what created the
         // entry: a posted page comes back as its POST, not as a GET no one made.
-        if (auto start = historyStart(url)) {
+        // The engine's history tells which top document an entry holds but not
+        // which frame document: a frame sends what last took a frame there.
+        std::optional<NavigationTracker::Started> start;
+        if (isMainFrame)
+            start = historyStart(url);
+        else if (auto it = frameStarts.constFind(NavigationTracker::key(url)); it != frameStarts.cend())
+            start = *it;
+        if (start) {
             queue({*start});
-            return;
-        }
-    }
-    // The engine's history does not tell which frame document an entry holds:
-    // a frame returning to an address sends what last took a frame there, so a
-    // posted frame page comes back as its POST.
-    if (!isMainFrame && (t == NavigationTracker::Type::BackForward || t == NavigationTracker::Type::Reload)) {
-        if (auto it = frameStarts.constFind(NavigationTracker::key(url)); it != frameStarts.cend()) {
-            queue({*it});
             return;
         }
     }
