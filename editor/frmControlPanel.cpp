@@ -39,13 +39,15 @@ constexpr int noLimit = std::numeric_limits<int>::max();
 // Sets a text box's text without losing characters beyond its typing limit: the
 // limit is for typing, a stored value longer than it stays whole. A box that
 // already shows the text is left alone: laying out a long text again is the
-// costly part of showing a step.
+// costly part of showing a step. A text longer than the box shows its
+// beginning, as a page title does, not its end.
 void setLimitedText(QLineEdit* edit, int limit, const QString& text)
 {
     if (edit->text() == text)
         return;
     edit->setMaxLength(std::max(limit, static_cast<int>(text.size())));
     edit->setText(text);
+    edit->setCursorPosition(0);
 }
 
 // The list of recorded addresses lays out every row again whenever a row is
@@ -307,6 +309,7 @@ bool frmControlPanel::addCheckPhrase(int pos, CheckField field, const QString& p
         return false;
     }
     setLimitedText(edit, keywordLimit, text);
+    edit->end(false); // the phrase just added is the one to see
     commitFields();
     return true;
 }

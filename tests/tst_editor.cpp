@@ -159,8 +159,8 @@ private slots:
 
     // A step's timeout and ping show as given, defaults for empty or unknown ones
     // (a lower-case y), and are committed as shown. A label and keywords longer
-    // than typing allows stay whole; typing stays limited to 50 characters in an
-    // empty label, 250 in the keywords.
+    // than typing allows stay whole, and show their beginning; typing stays
+    // limited to 50 characters in an empty label, 250 in the keywords.
     void loadDefaults()
     {
         Fixture f(0);
@@ -177,6 +177,10 @@ private slots:
                         step(u"http://b.test/"_qs, {}, {}, {}, {}, {}, {}, u"12"_qs, u"Y"_qs),
                         step(u"http://c.test/"_qs, {}, {}, {}, {}, {}, {}, u"5"_qs, n),
                         step(u"http://d.test/"_qs, {}, {}, {}, {}, {}, {}, t, n)}));
+        QVERIFY(f.clickRow(0));
+        QCOMPARE(f.edit("txtLabel")->cursorPosition(), 0);
+        QCOMPARE(f.edit("txtKeywords")->cursorPosition(), 0);
+        QVERIFY(f.clickRow(3));
         for (const auto& [name, limit] : {std::pair{"txtLabel", 50}, std::pair{"txtKeywords", 250}}) {
             QVERIFY(userinput::click(f.edit(name)));
             QVERIFY(userinput::key(Qt::Key_A, Qt::ControlModifier));
