@@ -514,6 +514,7 @@ void frmBrowser::DocumentComplete(const QString& url)
         showEditor();
     if (done.label) {
         editor.txtLabel()->setText(*done.label);
+        editor.txtLabel()->setCursorPosition(0); // a title's beginning, not its end
         editor.recordedItems_Click();
     }
     if (done.step >= 0) {

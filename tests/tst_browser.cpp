@@ -183,6 +183,7 @@ private slots:
         QTRY_COMPARE(s.steps([](const RecordedStep& step) { return step.label; }),
                      (QStringList{titles[0].left(50), titles[1], titles[0].left(50)}));
         QVERIFY(s.editor().isVisible());
+        QCOMPARE(s.editor().txtLabel()->cursorPosition(), 0); // the title's beginning shows
 
         const QString page = s.site.url(u"/to-blank.html"_qs);
         QVERIFY(s.open(page));
