@@ -2,11 +2,11 @@
 
 #include "CodePage.h"
 #include "Playback.h"
+#include "WebBrowser.h"
 
 #include <QAuthenticator>
 #include <QPointer>
 #include <QWebEngineDownloadRequest>
-#include <QWebEngineHttpRequest>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -139,17 +139,10 @@ void CheckRun::runStep(int index)
     m_timeout.start(stepcheck::timeoutSeconds(step) * 1000);
     m_clock.start();
     // The same request the replay makes.
-    const QUrl url = QUrl::fromUserInput(step.url);
-    if (step.postdata.isEmpty()) {
-        m_page->load(url);
-        return;
-    }
-    QWebEngineHttpRequest request(url, QWebEngineHttpRequest::Post);
-    request.setPostData(codepage::toAnsi(step.postdata));
-    const QString header = PlaybackEngine::formHeader().trimmed();
-    const qsizetype colon = header.indexOf(u':');
-    request.setHeader(header.left(colon).toLatin1(), header.mid(colon + 1).trimmed().toLatin1());
-    m_page->load(request);
+    const QByteArray body = codepage::toAnsi(step.postdata);
+    m_page->load(
+        WebBrowser::request(QUrl::fromUserInput(step.url), body,
+                            body.isEmpty() ? PlaybackEngine::freshHeader() : PlaybackEngine::formHeader()));
 }
 
 void CheckRun::endWait()

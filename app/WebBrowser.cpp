@@ -543,26 +543,37 @@ void WebBrowser::Navigate(const QString& url)
         d->page->load(target);
 }
 
-void WebBrowser::Navigate2(const QString& url, const QByteArray& postData, const QString& headers)
+QWebEngineHttpRequest WebBrowser::request(const QUrl& url, const QByteArray& postData, const QString& headers)
 {
-    if (postData.isEmpty()) {
-        Navigate(url);
-        return;
-    }
-    const QUrl target = QUrl::fromUserInput(url);
-    if (!target.isValid())
-        return;
-    QWebEngineHttpRequest request(target, QWebEngineHttpRequest::Post);
+    QWebEngineHttpRequest request(url, postData.isEmpty() ? QWebEngineHttpRequest::Get
+                                                          : QWebEngineHttpRequest::Post);
     request.setPostData(postData);
+    const QString scheme = url.scheme().toLower();
+    if (scheme != u"http" && scheme != u"https")
+        return request;
     for (const QString& line : headers.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts)) {
         const qsizetype colon = line.indexOf(u':');
         if (colon > 0)
             request.setHeader(line.left(colon).trimmed().toLatin1(),
                               line.mid(colon + 1).trimmed().toLatin1());
     }
-    d->programPostKey = NavigationTracker::key(target);
-    d->programPostBody = postData;
-    d->page->load(request);
+    return request;
+}
+
+void WebBrowser::Navigate2(const QString& url, const QByteArray& postData, const QString& headers)
+{
+    if (url == blankPage || (postData.isEmpty() && headers.isEmpty())) {
+        Navigate(url);
+        return;
+    }
+    const QUrl target = QUrl::fromUserInput(url);
+    if (!target.isValid())
+        return;
+    if (!postData.isEmpty()) {
+        d->programPostKey = NavigationTracker::key(target);
+        d->programPostBody = postData;
+    }
+    d->page->load(request(target, postData, headers));
 }
 
 void WebBrowser::GoBack()

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QWebEngineHttpRequest>
 #include <QWebEngineScript>
 #include <QWidget>
 
@@ -52,9 +53,12 @@ public:
     static bool isAddress(const QString& url);
     // An address that is not one (see isAddress) is not loaded.
     void Navigate(const QString& url);
-    // With a body: sent as a POST of exactly these bytes with the given header lines
-    // ("Name: value" separated by CR LF).
+    // With a body: sent as a POST of exactly these bytes; without, a GET. Either
+    // with the given header lines ("Name: value" separated by CR LF).
     void Navigate2(const QString& url, const QByteArray& postData = {}, const QString& headers = {});
+    // The request Navigate2 makes: a POST when postData is not empty. Header
+    // lines go only with web addresses.
+    static QWebEngineHttpRequest request(const QUrl& url, const QByteArray& postData, const QString& headers);
     // Back to the page before the one shown, past the entries its own document added.
     void GoBack();
     void Stop();

@@ -940,10 +940,7 @@ void frmBrowser::importTransactionFile(const QString& path)
 
 void frmBrowser::navigateStep(const QString& url, const QByteArray& postData, const QString& headers)
 {
-    if (postData.isEmpty())
-        m_browser->Navigate2(url);
-    else
-        m_browser->Navigate2(url, postData, headers);
+    m_browser->Navigate2(url, postData, headers);
 }
 
 void frmBrowser::prepareRun()

@@ -32,7 +32,7 @@ void PlaybackEngine::Timer1_Timer()
             if (!step.postdata.isEmpty())
                 emit stepRequested(step.url, codepage::toAnsi(step.postdata), formHeader());
             else
-                emit stepRequested(step.url, {}, {});
+                emit stepRequested(step.url, {}, freshHeader());
         }
         ++playIndex;
         if (playIndex == playCount)

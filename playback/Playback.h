@@ -19,6 +19,10 @@ public:
     {
         return QStringLiteral("Content-Type: application/x-www-form-urlencoded\r\n");
     }
+    // A page is asked of the site, not taken from the browser's cache, as a
+    // forced reload asks: a replay shows the site as it answers now, as the
+    // monitoring service sees it.
+    static QString freshHeader() { return QStringLiteral("Cache-Control: no-cache\r\nPragma: no-cache\r\n"); }
 
     explicit PlaybackEngine(const StepStore& store, QObject* parent = nullptr);
 
@@ -38,7 +42,8 @@ signals:
     // Before the first request: the step editor goes, the main window comes up,
     // recording stops.
     void runStarting();
-    // Requests a step in the main window's browser: a GET when postData is empty.
+    // Requests a step in the main window's browser: a GET (with freshHeader) when
+    // postData is empty.
     void stepRequested(const QString& url, const QByteArray& postData, const QString& headers);
     // The last step is requested: Play shows again (one more tick ends the run).
     void lastStepRequested();

@@ -328,6 +328,32 @@ private slots:
         check->close();
     }
 
+    // Every step is asked of the site, as the service asks: a page the site lets
+    // the browser keep, opened again after a post, is not taken from the copy
+    // the first step left.
+    void eachStepAskedOfTheSite()
+    {
+        RecorderSession s(*m_site);
+        QVERIFY(s.choose("mAllowDuplicates"));
+        const QString page = m_site->url(u"/echo/account?maxage=600"_qs);
+        QVERIFY(openSteps(s,
+                          {{.url = page},
+                           {.url = m_site->url(u"/echo/signin"_qs), .postdata = u"user=ann"_qs},
+                           {.url = page, .keywords = u"/echo/account"_qs}},
+                          m_dir.filePath(u"again.xml"_qs)));
+        m_site->clear();
+        QPointer<frmCheck> check = startCheck(s);
+        QVERIFY(check);
+        QTRY_VERIFY_WITH_TIMEOUT(!check->run().isRunning(), 60000);
+        QStringList asked;
+        for (const LoggedRequest& r : m_site->navigations())
+            asked << QString::fromLatin1(r.method + ' ' + r.target);
+        QCOMPARE(asked, (QStringList{u"GET /echo/account?maxage=600"_qs, u"POST /echo/signin"_qs,
+                                     u"GET /echo/account?maxage=600"_qs}));
+        QCOMPARE(statusText(check), u"3 of 3 steps passed"_qs);
+        check->close();
+    }
+
     // A HAR Chromium records of a flow on the local site opens as the steps the
     // recorder records of the same flow. Then text selected in the recording
     // browser becomes a check of the step its page belongs to, within the field's

@@ -128,6 +128,11 @@ void TestSite::Private::handle(const httplib::Request& req, httplib::Response& r
     } else {
         staticFile(req, res);
     }
+    // maxage=N: the answer may be kept and reused for N seconds, as many sites allow.
+    if (req.has_param("maxage")) {
+        res.headers.erase("Cache-Control");
+        res.set_header("Cache-Control", "max-age=" + req.get_param_value("maxage"));
+    }
 }
 
 void TestSite::Private::redirect(const httplib::Request& req, httplib::Response& res)
