@@ -212,6 +212,14 @@ private slots:
                                     u"a=<1>"_qs, u"user"_qs, u"<p>"_qs, u"30"_qs, u"N"_qs, u"Log in & go"_qs);
         QTest::newRow("hand-edited file")
             << readFile(dataFile(u"hand-edited.xml"_qs)) << QStringList() << QList<RecordedStep>{e} << -1;
+        // The same saved by an editor as "Unicode": UTF-16 with a byte-order mark
+        // (its one code-page letter read as such first).
+        const QString handEdited =
+            QString::fromUtf8(readFile(dataFile(u"hand-edited.xml"_qs)).replace("Caf\xE9<", "Caf\xC3\xA9<"));
+        QTest::newRow("hand-edited file in UTF-16")
+            << QByteArray("\xFF\xFE", 2) +
+                   QByteArray(reinterpret_cast<const char*>(handEdited.utf16()), handEdited.size() * 2)
+            << QStringList() << QList<RecordedStep>{e} << -1;
         // UTF-8 read as such wherever its bytes fall in a long value: in its first
         // eight bytes, across the eighth, and after the last eight.
         RecordedStep utf8 = ia;
