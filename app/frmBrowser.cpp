@@ -1,6 +1,7 @@
 #include "frmBrowser.h"
 
 #include "BrowserLayout.h"
+#include "ButtonKeys.h"
 #include "CodePage.h"
 #include "FileChooser.h"
 #include "FileReplace.h"
@@ -146,6 +147,7 @@ void frmBrowser::buildControls()
     connect(m_Label2, &QPushButton::clicked, this, &frmBrowser::Label2_Click);
     connect(m_lblRestart, &QPushButton::clicked, this, &frmBrowser::lblRestart_Click);
     connect(m_LblUpload, &QPushButton::clicked, this, &frmBrowser::lblUpload_Click);
+    enterPressesFocusedButton(this);
 
     m_cPopup = new QCheckBox(QStringLiteral("Popup"), m_client);
     m_cPopup->setObjectName(QStringLiteral("cPopup"));

@@ -1,5 +1,6 @@
 #include "frmCheck.h"
 
+#include "ButtonKeys.h"
 #include "FileChooser.h"
 #include "FileReplace.h"
 #include "MessageBox.h"
@@ -51,6 +52,7 @@ frmCheck::frmCheck(const QList<RecordedStep>& steps, QWidget* parent)
     m_grdCheck->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_grdCheck->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_grdCheck->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_grdCheck->setTabKeyNavigation(false); // Tab goes on to the buttons; the arrows move in the grid
     m_grdCheck->horizontalHeader()->setStretchLastSection(true);
     m_view->setMinimumHeight(120);
     splitter->setChildrenCollapsible(false);
@@ -104,6 +106,7 @@ frmCheck::frmCheck(const QList<RecordedStep>& steps, QWidget* parent)
     connect(m_cmdCheckStop, &QPushButton::clicked, m_run, &CheckRun::stop);
     connect(m_cmdSaveReport, &QPushButton::clicked, this, &frmCheck::cmdSaveReport_Click);
     connect(m_cmdCheckClose, &QPushButton::clicked, this, &QWidget::close);
+    enterPressesFocusedButton(this);
     connect(m_grdCheck, &QTableWidget::itemSelectionChanged, this, [this] {
         const auto rows = m_grdCheck->selectionModel()->selectedRows();
         if (!rows.isEmpty())

@@ -1,6 +1,7 @@
 #include "frmProblem.h"
 
 #include "BusyWait.h"
+#include "ButtonKeys.h"
 #include "Credentials.h"
 #include "MessageBox.h"
 #include "ProgramFolder.h"
@@ -84,6 +85,7 @@ frmProblem::frmProblem(ServiceWindows& owner, QWidget* parent) : QWidget(parent,
     setTabOrder(m_description, m_SubmitProblem);
     setTabOrder(m_SubmitProblem, m_btnCancel);
     m_fName->setFocus();
+    enterPressesFocusedButton(this);
 
     connect(m_SubmitProblem, &QPushButton::clicked, this, &frmProblem::SubmitProblem_Click);
     connect(m_btnCancel, &QPushButton::clicked, this, &frmProblem::btnCancel_Click);

@@ -1,5 +1,6 @@
 #include "frmUpload.h"
 
+#include "ButtonKeys.h"
 #include "MessageBox.h"
 #include "RecordingSession.h"
 
@@ -70,6 +71,7 @@ frmUpload::frmUpload(ServiceWindows& owner, QWidget* parent) : QWidget(parent, Q
     setTabOrder(m_txtKey, m_Command2);
     setTabOrder(m_Command2, m_cSave);
     m_txtUsername->setFocus();
+    enterPressesFocusedButton(this);
 
     connect(m_Command2, &QPushButton::clicked, this, &frmUpload::Command2_Click);
     // The session's account is what the fields show; Enter in either signs in,

@@ -1,6 +1,7 @@
 #include "frmfileUpload.h"
 
 #include "BusyWait.h"
+#include "ButtonKeys.h"
 #include "MessageBox.h"
 #include "ServiceWindows.h"
 #include "TransactionFile.h"
@@ -86,6 +87,7 @@ frmfileUpload::frmfileUpload(ServiceWindows& owner, QWidget* parent)
     connect(m_Command1, &QPushButton::clicked, this, &frmfileUpload::Command1_Click);
     connect(m_btnCancel, &QPushButton::clicked, this, &frmfileUpload::btnCancel_Click);
     connect(m_cRefresh, &QPushButton::clicked, this, &frmfileUpload::cRefresh_Click);
+    enterPressesFocusedButton(this);
 }
 
 void frmfileUpload::Form_Load()
@@ -102,8 +104,9 @@ void frmfileUpload::loadTransactionList()
 {
     QString response;
     QString reason;
-    const bool reached = exchangeWhileBusy(QStringLiteral("GET"), listObjectPath(m_account.username, m_account.key), QString(),
-                                           QByteArray(), &response, &reason);
+    const bool reached =
+        exchangeWhileBusy(QStringLiteral("GET"), listObjectPath(m_account.username, m_account.key), QString(),
+                          QByteArray(), &response, &reason);
     const TransactionList list = reached ? parseTransactionList(response) : TransactionList{};
     if (list.kind == TransactionList::Kind::Refused) {
         m_owner.transactionListRefused(list.message);

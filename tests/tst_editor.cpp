@@ -252,6 +252,7 @@ private slots:
         row("Ctrl+K", "txtLabel", "check");
         row("Return", "txtHTTPUser", "save");
         row("Num+Enter", "txtTimeout", "save");
+        row("Return", "Command3", "save");
         row("Esc", "cmbPing", "save");
         row("Del", "recordedItems", "delete");
         row("Num+Del", "recordedItems", "delete");

@@ -107,7 +107,8 @@ private slots:
     }
 
     // Signed in, the account's list; a mode chosen by its option or, for
-    // Replace, by editing the list's text; uploaded; signed in again with
+    // Replace, by editing the list's text; uploaded (by the keyboard for the
+    // full page: Enter on the focused button); signed in again with
     // another account (the same account's kept window is serviceFailures').
     void upload_data()
     {
@@ -153,7 +154,12 @@ private slots:
         // the file another recorder sharing the folder wrote meanwhile.
         m_store->addURL(u"http://shop.test/late"_qs, QString());
         QVERIFY(writeFile(defaultTransactionFile(), transactionFileBytes({}, {u"x"_qs, {}})));
-        click(upload->Command1());
+        if (mode == 1) { // by the keyboard: Tab to the button, Enter
+            QVERIFY(userinput::tabTo(upload->Command1()));
+            QVERIFY(userinput::key(Qt::Key_Enter, Qt::KeypadModifier));
+        } else {
+            click(upload->Command1());
+        }
         QCOMPARE(boxes.count(), 1);
         QCOMPARE(boxes.last().text, uploadSuccessText());
         QVERIFY(!upload->isVisible() && upload->Command1()->isEnabled());
@@ -372,7 +378,10 @@ private slots:
         report->description()->setPlainText(u"It fails.\nOn every page."_qs);
         // What the sign-in window showed is replaced by the saved account.
         m_windows->loadedSignIn().txtUsername()->setText(u"typed"_qs);
-        click(report->SubmitProblem());
+        // Tab to Submit; Enter presses it.
+        QVERIFY(userinput::click(report->fEmail()));
+        QVERIFY(userinput::tabTo(report->SubmitProblem()));
+        QVERIFY(userinput::key(Qt::Key_Return));
         QCOMPARE(boxes.count(), 1);
         QCOMPARE(boxes.last().text, reportSuccessText());
         const QString r = u"report"_qs;

@@ -64,6 +64,14 @@ inline bool key(Qt::Key k, Qt::KeyboardModifiers modifiers = {})
     return true;
 }
 
+// Presses Tab until the widget has the focus, at most a dozen times.
+inline bool tabTo(QWidget* widget)
+{
+    for (int i = 0; i < 12 && QApplication::focusWidget() != widget; ++i)
+        key(Qt::Key_Tab);
+    return QApplication::focusWidget() == widget;
+}
+
 // Types text (Latin-1) into the window that has the keyboard.
 inline bool type(const QString& text)
 {
