@@ -491,6 +491,7 @@ void frmBrowser::NavigateComplete2()
         m_cboAddress->insertItem(0, address);
         m_cboAddress->setCurrentIndex(0);
         cboAddress_Click();
+        edit->setCursorPosition(0); // a long address shows its site, not the end of its query
     }
     addressUpdating = false;
     if (m_addressTyped) {

@@ -30,7 +30,8 @@ private slots:
     // From a fresh start, keypad Enter in the address box requests the typed
     // address (Enter is every other test's way); choosing an earlier address from
     // the list requests it again. An address of more than the box's typing limit,
-    // reached by a link, is shown, recorded and requested again by Enter whole.
+    // reached by a link, is shown (from its beginning), recorded and requested
+    // again by Enter whole.
     void addressBoxAndBlankPopups()
     {
         Session s(*m_site);
@@ -72,6 +73,7 @@ private slots:
         QTRY_COMPARE(s.main->cboAddress()->currentText(), address);
         QTRY_COMPARE(s.count(), 3);
         QCOMPARE(s.editor().store().at(2).url, address);
+        QCOMPARE(s.main->cboAddress()->lineEdit()->cursorPosition(), 0); // its beginning shows
         QVERIFY(userinput::click(s.main->cboAddress()->lineEdit()));
         QVERIFY(userinput::key(Qt::Key_Return));
         QTRY_COMPARE_WITH_TIMEOUT(requestsOf(address), 2, 15000);
