@@ -49,7 +49,7 @@ ButtonFace buttonFace(const QString& word, QSize size, const QFont& base)
     return face;
 }
 
-QPixmap button(const QString& symbol, const QString& word, QSize size)
+QPixmap button(const QString& symbol, const QString& word, QSize size, bool focused)
 {
     QPixmap pixmap(size);
     pixmap.fill(Qt::transparent);
@@ -68,6 +68,11 @@ QPixmap button(const QString& symbol, const QString& word, QSize size)
     p.drawText(face.symbolRect, Qt::AlignCenter, symbol);
     p.setFont(face.wordFont);
     p.drawText(face.wordRect, Qt::AlignCenter, word);
+    if (focused) {
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(deepBlue, 1, Qt::DotLine));
+        p.drawRoundedRect(QRectF(2.5, 2.5, size.width() - 5, size.height() - 5), 3, 3);
+    }
     return pixmap;
 }
 

@@ -21,8 +21,9 @@ struct ButtonFace
 };
 ButtonFace buttonFace(const QString& word, QSize size, const QFont& base);
 
-// A picture button: a rounded plate with a symbol and a short word.
-QPixmap button(const QString& symbol, const QString& word, QSize size);
+// A picture button: a rounded plate with a symbol and a short word; focused,
+// with a dotted frame inside its edge (the button the keyboard is on).
+QPixmap button(const QString& symbol, const QString& word, QSize size, bool focused = false);
 // The banner strip along the window's top edge.
 QPixmap banner(QSize size);
 // The product logo, 217 x 41 pixels.

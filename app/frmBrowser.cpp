@@ -109,7 +109,10 @@ void frmBrowser::buildControls()
         b->setToolTip(tip);
         b->setFlat(true);
         twips::place(b, rect);
-        b->setIcon(QIcon(pictures::button(symbol, word, b->size())));
+        // The style shows a focused button's icon in its active mode.
+        QIcon icon(pictures::button(symbol, word, b->size()));
+        icon.addPixmap(pictures::button(symbol, word, b->size(), true), QIcon::Active);
+        b->setIcon(icon);
         b->setIconSize(b->size());
         m_pictureButtons.append(b);
         return b;

@@ -105,6 +105,25 @@ private slots:
         }
     }
 
+    // The picture buttons by the keyboard: Tab from the address box, past the
+    // Recording box and the page, reaches the first, which then shows that it
+    // has the keyboard; Enter presses it.
+    void pictureButtonsByTheKeyboard()
+    {
+        Session s(*m_site);
+        QVERIFY(s.open(s.site.url(u"/echo/first"_qs)));
+        QTRY_VERIFY(s.editor().isVisible());
+        s.editor().hide();
+        QPushButton* steps = s.button("Label1");
+        const QImage unfocused = steps->grab().toImage();
+        QVERIFY(userinput::click(s.main->cboAddress()->lineEdit()));
+        QVERIFY(userinput::tabTo(steps));
+        QVERIFY(steps->grab().toImage() != unfocused);
+        QVERIFY(userinput::key(Qt::Key_Return));
+        QTRY_VERIFY(s.editor().isVisible());
+        QVERIFY(s.main->chkSave()->isChecked());
+    }
+
     // Repaints held while a page loads give way to a click or a key at once.
     void heldRepaintsGiveWayToInput()
     {

@@ -67,8 +67,12 @@ inline bool key(Qt::Key k, Qt::KeyboardModifiers modifiers = {})
 // Presses Tab until the widget has the focus, at most a dozen times.
 inline bool tabTo(QWidget* widget)
 {
-    for (int i = 0; i < 12 && QApplication::focusWidget() != widget; ++i)
+    for (int i = 0; i < 12 && QApplication::focusWidget() != widget; ++i) {
+        QWidget* was = QApplication::focusWidget();
         key(Qt::Key_Tab);
+        // A web page hands the focus on by itself, a moment later.
+        (void)QTest::qWaitFor([was] { return QApplication::focusWidget() != was; }, 1000);
+    }
     return QApplication::focusWidget() == widget;
 }
 
