@@ -140,9 +140,7 @@ void CheckRun::runStep(int index)
     m_clock.start();
     // The same request the replay makes.
     const QByteArray body = codepage::toAnsi(step.postdata);
-    m_page->load(
-        WebBrowser::request(QUrl::fromUserInput(step.url), body,
-                            body.isEmpty() ? PlaybackEngine::freshHeader() : PlaybackEngine::formHeader()));
+    m_page->load(WebBrowser::request(QUrl::fromUserInput(step.url), body, PlaybackEngine::headersFor(body)));
 }
 
 void CheckRun::endWait()

@@ -519,8 +519,7 @@ void frmBrowser::DocumentComplete(const QString& url)
     if (done.showEditor)
         showEditor();
     if (done.label) {
-        editor.txtLabel()->setText(*done.label);
-        editor.txtLabel()->setCursorPosition(0); // a title's beginning, not its end
+        editor.showLabel(*done.label);
         editor.recordedItems_Click();
     }
     if (done.step >= 0) {

@@ -253,6 +253,11 @@ void frmControlPanel::showFullStoreMessage()
     messagebox::show(this, QMessageBox::Critical, StepStore::fullStoreTitle(), StepStore::fullStoreMessage());
 }
 
+void frmControlPanel::showLabel(const QString& label)
+{
+    setLimitedText(m_txtLabel, 50, label);
+}
+
 int frmControlPanel::selectedLine() const
 {
     return m_recordedItems->currentRow();

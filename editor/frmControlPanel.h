@@ -87,6 +87,8 @@ public:
 
     // Fields that other windows fill directly (import, recording).
     QLineEdit* txtLabel() const { return m_txtLabel; }
+    // Shows a label the program sets (a page's title) as every field it fills.
+    void showLabel(const QString& label);
     void setFieldsFrom(const RecordedStep& step, const QString& rawPing);
     // Shows the last step's own values, then selects it: the commit that selecting
     // makes keeps them (after steps were put into the store whole).

@@ -29,10 +29,8 @@ void PlaybackEngine::Timer1_Timer()
         // Steps removed during the run are skipped; the run goes on.
         if (playIndex < m_store.count()) {
             const RecordedStep& step = m_store.at(playIndex);
-            if (!step.postdata.isEmpty())
-                emit stepRequested(step.url, codepage::toAnsi(step.postdata), formHeader());
-            else
-                emit stepRequested(step.url, {}, freshHeader());
+            const QByteArray body = codepage::toAnsi(step.postdata);
+            emit stepRequested(step.url, body, headersFor(body));
         }
         ++playIndex;
         if (playIndex == playCount)

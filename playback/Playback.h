@@ -23,6 +23,11 @@ public:
     // forced reload asks: a replay shows the site as it answers now, as the
     // monitoring service sees it.
     static QString freshHeader() { return QStringLiteral("Cache-Control: no-cache\r\nPragma: no-cache\r\n"); }
+    // The headers a step is requested with: a form's type for a body, else freshHeader.
+    static QString headersFor(const QByteArray& body)
+    {
+        return body.isEmpty() ? freshHeader() : formHeader();
+    }
 
     explicit PlaybackEngine(const StepStore& store, QObject* parent = nullptr);
 
