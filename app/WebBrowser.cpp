@@ -20,12 +20,14 @@
 #include <QUuid>
 #include <QWebEngineCertificateError>
 #include <QWebEngineContextMenuRequest>
+#include <QWebEngineDownloadRequest>
 #include <QWebEngineHistory>
 #include <QWebEngineHttpRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
+#include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInfo>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
@@ -410,6 +412,9 @@ QWebEngineProfile* WebBrowser::recorderProfile()
         return profile;
     profile = new QWebEngineProfile(QCoreApplication::instance()); // off the record
     profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
+    // A PDF document shows in the engine's viewer, as a browser shows it, rather
+    // than being offered as a file (the viewer is a plugin).
+    profile->settings()->setAttribute(QWebEngineSettings::PluginsEnabled, true);
     // Only the profile's scripts reach the blank documents of frames a page
     // builds (a page's reach a frame only after its first document).
     profile->scripts()->insert(captureScript(blankMarker(), ScriptPlace::Blank));
@@ -494,6 +499,13 @@ WebBrowser::WebBrowser(QWebEngineProfile* profile, CaptureStore& captures, Origi
                         pending.rejectCertificate();
                 });
             });
+    // The profile is every window's: each takes the files its own page is offered.
+    connect(profile, &QWebEngineProfile::downloadRequested, this, [this](QWebEngineDownloadRequest* file) {
+        if (file->page() != d->page)
+            return;
+        file->cancel(); // nothing is saved
+        emit FileOffered(file->downloadFileName());
+    });
     connect(d->page, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
                 if (status == QWebEnginePage::NormalTerminationStatus)

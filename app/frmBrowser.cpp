@@ -195,6 +195,7 @@ void frmBrowser::buildControls()
     connect(m_browser, &WebBrowser::NewWindow2, this, &frmBrowser::NewWindow2);
     connect(m_browser, &WebBrowser::WindowClosing, this, &frmBrowser::WindowClosing);
     connect(m_browser, &WebBrowser::RendererCrashed, this, &frmBrowser::RendererCrashed);
+    connect(m_browser, &WebBrowser::FileOffered, this, &frmBrowser::FileOffered);
     connect(m_browser, &WebBrowser::ContextMenu, this, &frmBrowser::ContextMenu);
     connect(m_browser, &WebBrowser::AuthenticationRequired, this, &frmBrowser::AuthenticationRequired);
     connect(m_browser, &WebBrowser::CertificateError, this, &frmBrowser::CertificateError);
@@ -569,6 +570,12 @@ void frmBrowser::RendererCrashed(const QString& reason)
 {
     setHourglass(false);
     setStatus(QStringLiteral("The page stopped working (%1). Enter an address to go on.").arg(reason));
+}
+
+void frmBrowser::FileOffered(const QString& fileName)
+{
+    setHourglass(false);
+    setStatus(QStringLiteral("%1 is a file to download: the recorder saves no files.").arg(fileName));
 }
 
 void frmBrowser::CertificateError(const QString& url, const QString& description, bool* goOn)

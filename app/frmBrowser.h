@@ -115,6 +115,7 @@ private:
     void NewWindow2(WebBrowser** newBrowser);
     void WindowClosing(bool openedByScript, bool* cancel);
     void RendererCrashed(const QString& reason);
+    void FileOffered(const QString& fileName);
     void CertificateError(const QString& url, const QString& description, bool* goOn);
     void AuthenticationRequired(const QString& url, bool proxy, const QString& host, QAuthenticator* answer);
     void ContextMenu(QMenu* menu, const QString& selectedText);

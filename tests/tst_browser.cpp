@@ -289,6 +289,39 @@ private slots:
         QVERIFY(!onPage.contains(QWebEnginePage::ViewSource));
     }
 
+    // A link to a PDF document shows it, as a browser does; a link to a file to
+    // download leaves the page as it is and says why. Each is the step of its request.
+    void documentsAndFiles_data()
+    {
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("address");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("a PDF document") << u"#pdf"_qs << u"/files/report.pdf"_qs << true << u"Done."_qs;
+        QTest::newRow("a file to download")
+            << u"#file"_qs << u"/download?name=list.csv"_qs << false
+            << u"list.csv is a file to download: the recorder saves no files."_qs;
+    }
+
+    void documentsAndFiles()
+    {
+        QFETCH(QString, link);
+        QFETCH(QString, address);
+        QFETCH(bool, shown);
+        QFETCH(QString, status);
+        Session s(*m_site);
+        const QString page = s.site.url(u"/files/index.html"_qs);
+        QVERIFY(s.open(page));
+        QVERIFY(click(s.main->brwWebBrowser(), link));
+        const QString target = s.site.url(address);
+        QTRY_COMPARE_WITH_TIMEOUT(s.editor().store().count(), 2, 15000);
+        QCOMPARE(s.editor().store().at(1).url, target);
+        QTRY_COMPARE_WITH_TIMEOUT(s.main->StatusBar()->text(), status, 15000);
+        QVERIFY(s.waitIdle(s.main));
+        QCOMPARE(s.main->brwWebBrowser()->LocationURL(), shown ? target : page);
+        QCOMPARE(s.main->StatusBar()->text(), status);
+    }
+
     void inPageNavigations_data()
     {
         QTest::addColumn<QString>("controls");

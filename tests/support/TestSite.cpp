@@ -184,6 +184,7 @@ void TestSite::Private::staticFile(const httplib::Request& req, httplib::Respons
                        : suffix == u"js"  ? "text/javascript; charset=utf-8"
                        : suffix == u"css" ? "text/css; charset=utf-8"
                        : suffix == u"svg" ? "image/svg+xml"
+                       : suffix == u"pdf" ? "application/pdf"
                                           : "application/octet-stream";
     res.status = 200;
     res.set_content(content.toStdString(), type);
