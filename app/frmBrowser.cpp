@@ -36,6 +36,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QWebEnginePage>
 
 #include <optional>
 
@@ -282,6 +283,17 @@ void frmBrowser::buildMenus()
             &QAction::triggered, this, &frmBrowser::mnuUpdates_Click);
     connect(add(help, "mOhelp", QStringLiteral("Visit online &help"), QKeySequence(Qt::Key_F1)),
             &QAction::triggered, this, &frmBrowser::HelpCommand_Click);
+
+    // A browser's keys for its history (Alt+Left, Alt+Right), as Back and Forward
+    // in the page's menu: the pages they reach are recorded by the usual rules.
+    for (const auto& [keys, action] : {std::pair{QKeySequence::Back, QWebEnginePage::Back},
+                                       std::pair{QKeySequence::Forward, QWebEnginePage::Forward}}) {
+        auto* history = new QAction(this);
+        history->setShortcuts(keys);
+        connect(history, &QAction::triggered, this,
+                [this, action] { m_browser->page()->triggerAction(action); });
+        addAction(history);
+    }
 }
 
 void frmBrowser::Form_Load()

@@ -289,6 +289,38 @@ private slots:
         QVERIFY(!onPage.contains(QWebEnginePage::ViewSource));
     }
 
+    // Alt+Left and Alt+Right go back and forward, as in a browser, from the page
+    // and from the address box; the pages they reach are no new steps.
+    void historyKeys()
+    {
+        Session s(*m_site);
+        const QString first = s.site.url(u"/links.html"_qs), second = s.site.url(u"/no-title.html"_qs);
+        QVERIFY(s.open(first));
+        WebBrowser* browser = s.main->brwWebBrowser();
+        QVERIFY(click(browser, u"#page"_qs));
+        QTRY_COMPARE_WITH_TIMEOUT(browser->LocationURL(), second, 15000);
+        QVERIFY(s.waitIdle(s.main));
+        const QList<RecordedStep> steps = s.editor().store().steps();
+        QCOMPARE(steps.size(), 2);
+        const struct
+        {
+            Qt::Key key;
+            QString reached;
+            bool fromAddressBox;
+        } presses[] = {
+            {Qt::Key_Left, first, false}, {Qt::Key_Right, second, false}, {Qt::Key_Left, first, true}};
+        for (const auto& press : presses) {
+            if (press.fromAddressBox)
+                QVERIFY(userinput::click(s.main->cboAddress()->lineEdit()));
+            else
+                QVERIFY(userinput::click(inputWidget(browser), QPoint(400, 400)));
+            QVERIFY(userinput::key(press.key, Qt::AltModifier));
+            QTRY_COMPARE_WITH_TIMEOUT(browser->LocationURL(), press.reached, 15000);
+            QVERIFY(s.waitIdle(s.main));
+            QCOMPARE(s.editor().store().count(), steps.size());
+        }
+    }
+
     // A link to a PDF document shows it, as a browser does; a link to a file to
     // download leaves the page as it is and says why. Each is the step of its request.
     void documentsAndFiles_data()
