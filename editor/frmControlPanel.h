@@ -85,9 +85,9 @@ public:
     // Mirrors the main window's "Allow duplicate URLs" option.
     QCheckBox* cAllowDuplicates() const { return m_cAllowDuplicates; }
 
-    // Fields that other windows fill directly (import, recording).
     QLineEdit* txtLabel() const { return m_txtLabel; }
-    // Shows a label the program sets (a page's title) as every field it fills.
+    // Shows a label the program sets (a page's title) as every field it fills:
+    // whole, from its beginning.
     void showLabel(const QString& label);
     void setFieldsFrom(const RecordedStep& step, const QString& rawPing);
     // Shows the last step's own values, then selects it: the commit that selecting
