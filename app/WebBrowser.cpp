@@ -504,7 +504,7 @@ WebBrowser::WebBrowser(QWebEngineProfile* profile, CaptureStore& captures, Origi
         if (file->page() != d->page)
             return;
         file->cancel(); // nothing is saved
-        emit FileOffered(file->downloadFileName());
+        emit FileOffered(file->url().toString(QUrl::FullyEncoded), file->downloadFileName());
     });
     connect(d->page, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {

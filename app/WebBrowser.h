@@ -100,9 +100,9 @@ signals:
     void CertificateError(const QString& url, const QString& description, bool* goOn);
     // The page's renderer process ended abnormally.
     void RendererCrashed(const QString& reason);
-    // An answer was a file to download (a link's, or a viewer's save button):
-    // nothing is saved.
-    void FileOffered(const QString& fileName);
+    // The answer to url was a file to download (a link's, or a viewer's save
+    // button): nothing is saved.
+    void FileOffered(const QString& url, const QString& fileName);
 
 private:
     struct Private;

@@ -358,11 +358,13 @@ void frmBrowser::timTimer_Timer()
     if (m_browser->Busy()) {
         setWindowTitle(QStringLiteral("Working..."));
         setHourglass(true);
-        setStatus(QStringLiteral("Opening page..."));
+        setStatus(m_fileNote.isEmpty() ? QStringLiteral("Opening page...") : m_fileNote);
         return;
     }
     m_timTimer.stop();
     setHourglass(false);
+    if (!m_fileNote.isEmpty())
+        setStatus(m_fileNote); // a new window's blank page completes no document
     applyCaption(m_browser->LocationURL(), m_browser->LocationName());
 }
 
@@ -459,6 +461,9 @@ void frmBrowser::hidePopupControls()
 void frmBrowser::BeforeNavigate2(const QString& url, const QByteArray& postData, bool* cancel)
 {
     hidePopupControls();
+    // A new window reports its navigation after the file it was answered with.
+    if (url != m_fileUrl)
+        m_fileNote.clear();
     m_timTimer.start();
     if (m_chkSave->isChecked())
         pendingPostData = codepage::fromAnsi(postData);
@@ -584,10 +589,12 @@ void frmBrowser::RendererCrashed(const QString& reason)
     setStatus(QStringLiteral("The page stopped working (%1). Enter an address to go on.").arg(reason));
 }
 
-void frmBrowser::FileOffered(const QString& fileName)
+void frmBrowser::FileOffered(const QString& url, const QString& fileName)
 {
+    m_fileUrl = url;
+    m_fileNote = QStringLiteral("%1 is a file to download: the recorder saves no files.").arg(fileName);
     setHourglass(false);
-    setStatus(QStringLiteral("%1 is a file to download: the recorder saves no files.").arg(fileName));
+    setStatus(m_fileNote);
 }
 
 void frmBrowser::CertificateError(const QString& url, const QString& description, bool* goOn)

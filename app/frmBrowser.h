@@ -115,7 +115,7 @@ private:
     void NewWindow2(WebBrowser** newBrowser);
     void WindowClosing(bool openedByScript, bool* cancel);
     void RendererCrashed(const QString& reason);
-    void FileOffered(const QString& fileName);
+    void FileOffered(const QString& url, const QString& fileName);
     void CertificateError(const QString& url, const QString& description, bool* goOn);
     void AuthenticationRequired(const QString& url, bool proxy, const QString& host, QAuthenticator* answer);
     void ContextMenu(QMenu* menu, const QString& selectedText);
@@ -127,6 +127,10 @@ private:
     WebBrowser::Origin m_origin;
     QString startPage;
     QString pendingPostData;
+    // Why the navigation to m_fileUrl showed no page (a file offered): stays in
+    // the status line while the window settles, until another navigation starts.
+    QString m_fileNote;
+    QString m_fileUrl;
     bool addressUpdating = false;
     bool m_addressTyped = false; // the box holds text the user typed and has not sent yet
     bool m_hourglass = false;
