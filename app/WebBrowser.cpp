@@ -34,6 +34,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <utility>
 
 #include <unistd.h>
 
@@ -269,6 +270,9 @@ struct WebBrowser::Private
     // keeps its place.
     std::optional<QWebEngineScript> framesScript;
     QList<NavigationTracker::Started> outbox;
+    // A file the page was answered with, held until the navigation that asked
+    // for it has been raised: FileOffered follows its BeforeNavigate2.
+    std::optional<QPair<QUrl, QString>> heldFile;
     QTimer flushTimer;
     QTimer pollTimer;
     bool loading = false;
@@ -319,6 +323,8 @@ struct WebBrowser::Private
     void queue(const QList<NavigationTracker::Started>& started);
     void flush();
     void raiseBeforeNavigate(const NavigationTracker::Started& started);
+    void offerFile(const QUrl& url, const QString& fileName);
+    void releaseFile();
     std::optional<NavigationTracker::Started> historyStart(const QUrl& url) const;
     void mainDocumentCommitted(const QUrl& url, bool sameDocument);
     void frameLoaded(const QUrl& url);
@@ -444,8 +450,11 @@ WebBrowser::WebBrowser(QWebEngineProfile* profile, CaptureStore& captures, Origi
     d->pollTimer.setInterval(20);
     connect(&d->pollTimer, &QTimer::timeout, this, [this] {
         d->queue(d->tracker.poll(now()));
-        if (!d->tracker.hasPending())
+        if (!d->tracker.hasPending()) {
             d->pollTimer.stop();
+            if (d->outbox.isEmpty())
+                d->releaseFile(); // its navigation was judged no navigation of the page
+        }
     });
     d->blankTimer.setSingleShot(true);
     d->blankTimer.setInterval(2000); // only if the blank document never reports its load
@@ -504,7 +513,7 @@ WebBrowser::WebBrowser(QWebEngineProfile* profile, CaptureStore& captures, Origi
         if (file->page() != d->page)
             return;
         file->cancel(); // nothing is saved
-        emit FileOffered(file->url().toString(QUrl::FullyEncoded), file->downloadFileName());
+        d->offerFile(file->url(), file->downloadFileName());
     });
     connect(d->page, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
@@ -661,6 +670,24 @@ void WebBrowser::Private::flush()
 {
     while (!outbox.isEmpty())
         raiseBeforeNavigate(outbox.takeFirst());
+    // A file from a server's redirect comes from another address than the one asked for.
+    if (!tracker.hasPending())
+        releaseFile();
+}
+
+void WebBrowser::Private::offerFile(const QUrl& url, const QString& fileName)
+{
+    // A new window's first navigation is still being judged when its file arrives.
+    heldFile = {url, fileName};
+    flush();
+}
+
+void WebBrowser::Private::releaseFile()
+{
+    if (!heldFile)
+        return;
+    const auto [url, fileName] = *std::exchange(heldFile, std::nullopt);
+    emit q->FileOffered(url.toString(QUrl::FullyEncoded), fileName);
 }
 
 void WebBrowser::Private::raiseBeforeNavigate(const NavigationTracker::Started& started)
@@ -678,6 +705,8 @@ void WebBrowser::Private::raiseBeforeNavigate(const NavigationTracker::Started& 
     // The engine's navigation is already under way; a cancel stops it.
     if (cancel)
         page->triggerAction(QWebEnginePage::Stop);
+    if (heldFile && NavigationTracker::key(heldFile->first) == NavigationTracker::key(started.url))
+        releaseFile();
 }
 
 void WebBrowser::Private::schedulePoll()

@@ -101,7 +101,7 @@ signals:
     // The page's renderer process ended abnormally.
     void RendererCrashed(const QString& reason);
     // The answer to url was a file to download (a link's, or a viewer's save
-    // button): nothing is saved.
+    // button): nothing is saved. Raised after the BeforeNavigate2 that asked for it.
     void FileOffered(const QString& url, const QString& fileName);
 
 private:

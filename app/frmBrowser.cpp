@@ -461,9 +461,7 @@ void frmBrowser::hidePopupControls()
 void frmBrowser::BeforeNavigate2(const QString& url, const QByteArray& postData, bool* cancel)
 {
     hidePopupControls();
-    // A new window reports its navigation after the file it was answered with.
-    if (url != m_fileUrl)
-        m_fileNote.clear();
+    m_fileNote.clear();
     m_timTimer.start();
     if (m_chkSave->isChecked())
         pendingPostData = codepage::fromAnsi(postData);
@@ -589,9 +587,8 @@ void frmBrowser::RendererCrashed(const QString& reason)
     setStatus(QStringLiteral("The page stopped working (%1). Enter an address to go on.").arg(reason));
 }
 
-void frmBrowser::FileOffered(const QString& url, const QString& fileName)
+void frmBrowser::FileOffered(const QString&, const QString& fileName)
 {
-    m_fileUrl = url;
     m_fileNote = QStringLiteral("%1 is a file to download: the recorder saves no files.").arg(fileName);
     setHourglass(false);
     setStatus(m_fileNote);

@@ -127,10 +127,9 @@ private:
     WebBrowser::Origin m_origin;
     QString startPage;
     QString pendingPostData;
-    // Why the navigation to m_fileUrl showed no page (a file offered): stays in
-    // the status line while the window settles, until another navigation starts.
+    // Why the last navigation showed no page (a file offered): stays in the
+    // status line while the window settles, until another navigation starts.
     QString m_fileNote;
-    QString m_fileUrl;
     bool addressUpdating = false;
     bool m_addressTyped = false; // the box holds text the user typed and has not sent yet
     bool m_hourglass = false;
