@@ -558,6 +558,7 @@ void frmBrowser::NewWindow2(WebBrowser** newBrowser)
     const int offset = twips::toPixels(1200, logicalDpiX());
     popup->move(popup->m_firstShownAt + QPoint(offset, offset));
     *newBrowser = popup->brwWebBrowser();
+    popup->m_opener = this;
     popup->m_cPopup->setChecked(true);
     popup->show();
 }
@@ -588,6 +589,23 @@ void frmBrowser::RendererCrashed(const QString& reason)
 }
 
 void frmBrowser::FileOffered(const QString&, const QString& fileName)
+{
+    if (!m_opener || m_browser->isPageShown()) {
+        showFileNote(fileName);
+        return;
+    }
+    // A new window opened for a file has nothing to show: it closes, as a
+    // browser's does, and its opener tells what happened and shows the step the
+    // request made.
+    m_opener->showFileNote(fileName);
+    if (m_chkSave->isChecked() && m_recorder.editor().store().count() > 0) {
+        m_recorder.editor().selectLine(m_recorder.editor().store().count() - 1);
+        m_opener->showEditor();
+    }
+    QTimer::singleShot(0, this, &QWidget::close); // not inside the engine's signal
+}
+
+void frmBrowser::showFileNote(const QString& fileName)
 {
     m_fileNote = QStringLiteral("%1 is a file to download: the recorder saves no files.").arg(fileName);
     setHourglass(false);

@@ -5,6 +5,7 @@
 #include "WebBrowser.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 
@@ -122,6 +123,8 @@ private:
     // Adds the page's selected text to a keyword field of the step the page belongs to.
     void addPageCheck(bool alertWhenFound, const QString& text);
     void setStatus(const QString& text);
+    // The page was answered with a file: the status line says so until another navigation starts.
+    void showFileNote(const QString& fileName);
 
     Recorder& m_recorder;
     WebBrowser::Origin m_origin;
@@ -135,6 +138,7 @@ private:
     bool m_hourglass = false;
     bool backStepPending = false;
     QPoint m_firstShownAt;
+    QPointer<frmBrowser> m_opener; // the window whose page opened this one
 
     QWidget* m_client = nullptr;
     QLabel* m_topPict = nullptr;
