@@ -315,6 +315,7 @@ struct WebBrowser::Private
     // from a snapshot of its content.
     bool shown = false;
     bool adopted = false;
+    QWebEngineUrlRequestInterceptor* requestWatcher = nullptr; // owned by the page
     bool firstNavigationSeen = false;
     bool ownReload = false;
     QUrl openerUrl;
@@ -432,7 +433,8 @@ WebBrowser::WebBrowser(QWebEngineProfile* profile, CaptureStore& captures, Origi
 {
     d->page = new RecorderPage(profile, d.get());
     d->page->setParent(this);
-    d->page->setUrlRequestInterceptor(new FrameRequestWatcher(d.get(), d->page));
+    d->requestWatcher = new FrameRequestWatcher(d.get(), d->page);
+    d->page->setUrlRequestInterceptor(d->requestWatcher);
 
     d->placeCapture({});
 
@@ -944,6 +946,9 @@ void WebBrowser::Private::adopt(const QUrl& opener)
     adopted = true;
     openerUrl = opener;
     blankTimer.start();
+    // The engine gives the page the opener's new contents once this returns;
+    // they know no request watcher: without one no request of this window is seen.
+    QTimer::singleShot(0, page, [this] { page->setUrlRequestInterceptor(requestWatcher); });
 }
 
 void WebBrowser::Private::reloadBlankFromSnapshot()

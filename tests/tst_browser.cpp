@@ -429,8 +429,9 @@ private slots:
              {"/links.html click #relative", "/links.html click #query", "/links.html click #cross",
               "/links.html click #script", "/redirect-302.html click #r302",
               "/redirect-302.html click #chain", "/redirect-302.html click #cross",
-              "/meta-refresh.html wait /echo/refreshed", "/frameset.html auto", "/iframe-same.html auto",
-              "/iframe-cross.html auto", "/get-form.html auto", "/no-title.html auto"}) {
+              "/redirect-302.html click #blank302", "/meta-refresh.html wait /echo/refreshed",
+              "/frameset.html auto", "/iframe-same.html auto", "/iframe-cross.html auto",
+              "/get-form.html auto", "/no-title.html auto"}) {
             const QString text = QString::fromLatin1(row);
             QTest::newRow(row) << text.section(u' ', 0, 0) << text.section(u' ', 1) << 0;
         }
@@ -455,9 +456,20 @@ private slots:
         WebBrowser* browser = s.main->brwWebBrowser();
         const QString how = trigger.section(u' ', 0, 0);
         const QString what = trigger.section(u' ', 1);
-        if (how != u"wait")
+        if (how != u"wait") {
+            const qsizetype before = m_site->requests().size();
             QVERIFY(act(browser, trigger));
-        else // the page moves on by itself
+            // Each trigger sends something: a page load, or the fetch of a page that makes none.
+            const auto sent = [&] {
+                const QList<LoggedRequest> all = m_site->requests();
+                return std::any_of(
+                    all.cbegin() + std::min(before, all.size()), all.cend(), [](const auto& r) {
+                        return (r.navigation || r.method == "POST") && !r.target.startsWith("/favicon.ico");
+                    });
+            };
+            if (how != u"auto") // else the page acted while it loaded
+                QTRY_VERIFY_WITH_TIMEOUT(sent(), 15000);
+        } else // the page moves on by itself
             QTRY_VERIFY_WITH_TIMEOUT(
                 std::ranges::any_of(m_site->navigations(),
                                     [&](const auto& r) { return r.target == what.toUtf8(); }),
