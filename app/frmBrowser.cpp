@@ -284,10 +284,13 @@ void frmBrowser::buildMenus()
     connect(add(help, "mOhelp", QStringLiteral("Visit online &help"), QKeySequence(Qt::Key_F1)),
             &QAction::triggered, this, &frmBrowser::HelpCommand_Click);
 
-    // A browser's keys for its history (Alt+Left, Alt+Right), as Back and Forward
-    // in the page's menu: the pages they reach are recorded by the usual rules.
-    for (const auto& [keys, action] : {std::pair{QKeySequence::Back, QWebEnginePage::Back},
-                                       std::pair{QKeySequence::Forward, QWebEnginePage::Forward}}) {
+    // A browser's keys for its history (Alt+Left, Alt+Right) and for loading the
+    // page again (F5), as Back, Forward and Reload in the page's menu: the pages
+    // they reach are recorded by the usual rules.
+    for (const auto& [keys, action] :
+         {std::pair{QKeySequence::keyBindings(QKeySequence::Back), QWebEnginePage::Back},
+          std::pair{QKeySequence::keyBindings(QKeySequence::Forward), QWebEnginePage::Forward},
+          std::pair{QList<QKeySequence>{QKeySequence(Qt::Key_F5)}, QWebEnginePage::Reload}}) {
         auto* history = new QAction(this);
         history->setShortcuts(keys);
         connect(history, &QAction::triggered, this,

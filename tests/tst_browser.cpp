@@ -289,8 +289,9 @@ private slots:
         QVERIFY(!onPage.contains(QWebEnginePage::ViewSource));
     }
 
-    // Alt+Left and Alt+Right go back and forward, as in a browser, from the page
-    // and from the address box; the pages they reach are no new steps.
+    // Alt+Left and Alt+Right go back and forward and F5 loads the page again, as
+    // in a browser, from the page and from the address box; the pages they reach
+    // are no new steps.
     void historyKeys()
     {
         Session s(*m_site);
@@ -305,16 +306,22 @@ private slots:
         const struct
         {
             Qt::Key key;
+            Qt::KeyboardModifiers modifiers;
             QString reached;
             bool fromAddressBox;
-        } presses[] = {
-            {Qt::Key_Left, first, false}, {Qt::Key_Right, second, false}, {Qt::Key_Left, first, true}};
+        } presses[] = {{Qt::Key_Left, Qt::AltModifier, first, false},
+                       {Qt::Key_Right, Qt::AltModifier, second, false},
+                       {Qt::Key_Left, Qt::AltModifier, first, true},
+                       {Qt::Key_F5, Qt::NoModifier, first, false}};
         for (const auto& press : presses) {
             if (press.fromAddressBox)
                 QVERIFY(userinput::click(s.main->cboAddress()->lineEdit()));
             else
                 QVERIFY(userinput::click(inputWidget(browser), QPoint(400, 400)));
-            QVERIFY(userinput::key(press.key, Qt::AltModifier));
+            const qsizetype loads = m_site->navigations().size();
+            QVERIFY(userinput::key(press.key, press.modifiers));
+            // The site answers "no-store": each page comes from it again.
+            QTRY_COMPARE_WITH_TIMEOUT(m_site->navigations().size(), loads + 1, 15000);
             QTRY_COMPARE_WITH_TIMEOUT(browser->LocationURL(), press.reached, 15000);
             QVERIFY(s.waitIdle(s.main));
             QCOMPARE(s.editor().store().count(), steps.size());
