@@ -650,6 +650,11 @@ bool WebBrowser::isPageShown() const
     return d->shown;
 }
 
+bool WebBrowser::hasDocument() const
+{
+    return d->page->history()->count() > 0;
+}
+
 QWebEnginePage* WebBrowser::page() const
 {
     return d->page;

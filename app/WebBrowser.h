@@ -74,6 +74,9 @@ public:
     // True once the page is shown in the view (a new window's page waits until
     // showing it is safe).
     bool isPageShown() const;
+    // The window holds a document of its own (its history has an entry); a new
+    // window whose first navigation was answered with a file holds none.
+    bool hasDocument() const;
     // The engine's page and view, for tests that drive pages directly.
     QWebEnginePage* page() const;
     QWebEngineView* view() const;

@@ -593,7 +593,7 @@ void frmBrowser::RendererCrashed(const QString& reason)
 
 void frmBrowser::FileOffered(const QString&, const QString& fileName)
 {
-    if (!m_opener || m_browser->isPageShown()) {
+    if (!m_opener || m_browser->hasDocument()) {
         showFileNote(fileName);
         return;
     }

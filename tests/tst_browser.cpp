@@ -342,6 +342,8 @@ private slots:
             << u"#file"_qs << u"/download?name=list.csv"_qs << u"list.csv"_qs + saved;
         QTest::newRow("a file to download, in a new window")
             << u"#fileWindow"_qs << u"/download?name=prices.csv"_qs << u"prices.csv"_qs + saved;
+        QTest::newRow("a file to download, posted into a new window")
+            << u"#export"_qs << u"/download?name=export.csv"_qs << u"export.csv"_qs + saved;
     }
 
     void documentsAndFiles()
