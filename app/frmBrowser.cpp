@@ -603,6 +603,7 @@ void frmBrowser::FileOffered(const QString&, const QString& fileName)
     m_opener->showFileNote(fileName);
     if (m_chkSave->isChecked() && m_recorder.editor().store().count() > 0) {
         m_recorder.editor().selectLine(m_recorder.editor().store().count() - 1);
+        m_recorder.editor().hide(); // it may stand beside this window, which goes
         m_opener->showEditor();
     }
     QTimer::singleShot(0, this, &QWidget::close); // not inside the engine's signal

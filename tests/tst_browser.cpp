@@ -365,6 +365,7 @@ private slots:
         QCOMPARE(s.main->StatusBar()->text(), status);
         QCOMPARE(s.main->brwWebBrowser()->LocationURL(), status == u"Done." ? target : page);
         QVERIFY(s.editor().isVisible());
+        QCOMPARE(s.editor().frameGeometry().left(), s.main->frameGeometry().right() + 1); // beside it
         QCOMPARE(s.editor().selectedLine(), 1);
     }
 
