@@ -329,8 +329,9 @@ private slots:
     }
 
     // A link to a PDF document shows it, as a browser does; a link to a file to
-    // download leaves the page as it is and says why. A new window a link opens
-    // for a file closes again, and the editor shows the step its request made.
+    // download leaves the page as it is and says why. A new window a link or a
+    // form opens for a file closes again, and the editor, beside the window that
+    // opened it, shows the step its request made.
     void documentsAndFiles_data()
     {
         QTest::addColumn<QString>("link");
