@@ -733,6 +733,10 @@ void WebBrowser::Private::navigationRequested(const QUrl& url, QWebEnginePage::N
     NavigationTracker::Type t = trackerType(type);
     if (origin == Origin::NewWindow && isMainFrame && !firstNavigationSeen) {
         firstNavigationSeen = true;
+        // The contents asking are the ones the engine handed over: watch them
+        // (again, should the timer set at adoption not have run yet).
+        if (adopted)
+            page->setUrlRequestInterceptor(requestWatcher);
         // A form posted into a new window arrives under various types: let the
         // request tell whether it carries a body.
         if (t != NavigationTracker::Type::Redirect)
@@ -952,7 +956,9 @@ void WebBrowser::Private::adopt(const QUrl& opener)
     openerUrl = opener;
     blankTimer.start();
     // The engine gives the page the opener's new contents once this returns;
-    // they know no request watcher: without one no request of this window is seen.
+    // they know no request watcher: without one no request of this window is
+    // seen. Set it once they are there (a frame a script writes into the window
+    // may ask before any navigation of its own) and at its first navigation.
     QTimer::singleShot(0, page, [this] { page->setUrlRequestInterceptor(requestWatcher); });
 }
 
