@@ -1,5 +1,6 @@
 #include "RepaintThrottle.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 
 RepaintThrottle::RepaintThrottle(QList<QWidget*> widgets, int intervalMs, QObject* parent)
@@ -69,7 +70,13 @@ void RepaintThrottle::release()
     m_lastRepaint.start();
     // Enabling updates again repaints each widget once, with what it shows now.
     for (QWidget* w : std::as_const(m_widgets)) {
-        if (w)
-            w->setUpdatesEnabled(true);
+        if (!w)
+            continue;
+        w->setUpdatesEnabled(true);
+        // A window changed just before the hold can have its repaint request
+        // handled while held, and then ask for none until its next expose (the
+        // editor kept showing the steps Reset had cleared). Ask again.
+        if (w->isWindow() && w->isVisible())
+            QCoreApplication::postEvent(w, new QEvent(QEvent::UpdateRequest), Qt::LowEventPriority);
     }
 }

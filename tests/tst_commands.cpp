@@ -493,10 +493,23 @@ private slots:
         QVERIFY(QDir().rmdir(recoveryFile()));
         // Reset clears the steps, turns Recording on again and takes the window to
         // the blank page (from a popup's menu: tst_browser's popupWindows).
+        // The editor beside the window shows the emptied list at once, not at its
+        // next expose (what the screen shows of the list is what the list holds).
+        const auto shownAsHeld = [](QWidget* w) {
+            const QPoint at = w->mapToGlobal(QPoint(0, 0));
+            const QImage shown =
+                w->screen()->grabWindow(0, at.x(), at.y(), w->width(), w->height()).toImage();
+            return shown.convertToFormat(QImage::Format_RGB32) ==
+                   w->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        };
+        QVERIFY(s.editor().isVisible());
+        QTRY_VERIFY(shownAsHeld(list->viewport()));
         QVERIFY(userinput::click(s.main->chkSave()));
         QVERIFY(!s.main->chkSave()->isChecked());
         QVERIFY(userinput::click(s.button("lblRestart")));
         QCOMPARE(s.count(), 0);
+        QCOMPARE(list->count(), 0);
+        QTRY_VERIFY(shownAsHeld(list->viewport()));
         QVERIFY(s.main->chkSave()->isChecked());
         QTRY_COMPARE_WITH_TIMEOUT(s.main->brwWebBrowser()->LocationURL(), u"about:blank"_qs, 15000);
         QCOMPARE(s.count(), 0);
